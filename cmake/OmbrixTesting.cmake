@@ -1,0 +1,11 @@
+# ombrix_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>])
+# One GoogleTest executable; its tests are registered one by one with ctest.
+# LIBS usually holds ombrix_testlib (the library's code over the in-process PC/SC).
+function(ombrix_add_test)
+    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    ombrix_warnings(${T_NAME})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}")
+endfunction()

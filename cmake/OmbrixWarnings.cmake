@@ -1,0 +1,16 @@
+# Warnings as errors everywhere; sanitizers for the whole tree when asked.
+function(ombrix_warnings target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${OMBRIX_WERROR}>:/WX>)
+    else()
+        target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${OMBRIX_WERROR}>:-Werror>)
+    endif()
+endfunction()
+
+if(OMBRIX_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+elseif(OMBRIX_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()

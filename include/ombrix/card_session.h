@@ -1,0 +1,76 @@
+// CCardSession: one PC/SC resource-manager context and one card connection,
+// the APDU exchange every command of every card class goes through, reader
+// listing and card selection, and card-event monitoring.
+#pragma once
+
+#include "ombrix/export.h"
+#include "ombrix/types.h"
+
+class OMBRIX_API CCardSession {
+public:
+    CCardSession();
+    // Copies share the context (only the session that established it releases
+    // it) and the card handle; each copy owns its own reader-name copy and its
+    // own copy of the cached secure-messaging key.
+    CCardSession(const CCardSession& other);
+    CCardSession& operator=(const CCardSession& other);
+    virtual ~CCardSession();
+
+    // -- context and connection
+    int InitRM();                       // 1: a context exists; 0: none could be established
+    int ExitRM();                       // 1, or the error of SCardReleaseContext
+    long Connect(const char* szReader); // null: the first reader that accepts a connection
+    long ReConnect();
+    long Disconnect();
+
+    // -- the exchange
+    // Status code: 0 for 9000, else the status word, a PC/SC error or a library code.
+    virtual long Send(APDU apdu, unsigned char* pbResp, unsigned char* pbRespLen);
+    // 0 when the exchange took place (whatever the status word), else the error.
+    // pSW1, pSW2 never null; pbRespLen not null when pbResp is given.
+    virtual long Send(APDU apdu, unsigned char* pbResp, unsigned char* pbRespLen,
+                      unsigned char* pSW1, unsigned char* pSW2);
+
+    long GetATR(unsigned char* pbAtr, unsigned long* pcbAtr);
+    void LockSC();
+    void UnlockSC();
+    const char* GetReaderName();
+    long Set_ChannelUsed(unsigned char channel);
+    long Get_ChannelUsed(unsigned char& channel);
+
+    // -- readers and card selection
+    long GetReaderList(int onlyWithCard, char** ppList, long& count);
+    long GetReaderInfo();
+    long GetManufacturer(unsigned char* pbName, long& len);
+    static int SmartCardDialog(char** ppReader, long* pLen, int bSilent);
+
+    // -- card-event monitoring
+    long StartCardMonitoring(void (*pfnInternal)(char*, int), void (*pfnExternal)(char*, int),
+                             int checkDup);
+    static long StartCardMonitoringEx(char* reader, void (*pfnExternal)(char*, int), int checkDup,
+                                      int blocking);
+    static void StopCardMonitoring();
+
+protected:
+    CCardSession* m_pContextOwner;
+    OMBRIX_HANDLE m_hContext;
+    OMBRIX_HANDLE m_hCard;
+    unsigned char* m_pSMKey;   // 16 bytes, new[]-allocated; null = none
+    char* m_szReader;          // malloc-allocated copy of the last connected reader name
+    unsigned char m_ChannelUsed;
+    int m_nApduCount;
+    // The protocol Connect/ReConnect negotiated: Send transmits with the T=1
+    // control information on T=1 (and unknown) connections, with T=0's on T=0.
+    unsigned long m_dwActiveProtocol;
+
+    // Releases the cached secure-messaging key, zeroing it first.
+    void ReleaseSMKey();
+
+private:
+    void CopyFrom(const CCardSession& other);
+    void ReleaseOwned();
+};
+
+// Connection counter: grows by one each time Connect stores a reader name.
+// Per process on this platform; only the trace reads it.
+extern "C" OMBRIX_API int g_lConnectCount; // 32 bits on every platform

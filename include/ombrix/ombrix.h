@@ -1,0 +1,9 @@
+// The Ombrix API: every exported class and record.
+#pragma once
+
+#include "ombrix/export.h"
+#include "ombrix/version.h"
+#include "ombrix/types.h"
+#include "ombrix/status.h"
+#include "ombrix/app.h"
+#include "ombrix/card_session.h"

@@ -1,0 +1,50 @@
+// Status codes. Every card operation returns a long:
+//   0                 success (the card answered 9000)
+//   a PC/SC error     the exchange failed; the value as the platform returned it
+//                     (pcsc-lite on 64-bit Linux: positive, e.g. 0x80100069)
+//   SW1*256 + SW2     any other status word, warnings and 61xx / 6Cxx included
+//   small negatives   the library's own failures, named below
+#pragma once
+
+#include "ombrix/export.h"
+
+namespace ombrix {
+
+// -- codes the card classes have always used
+constexpr long OMBRIX_E_FAILED = -1;                // allocation failed, secure messaging refused, no reader
+constexpr long OMBRIX_E_BAD_FILE_LENGTH = -104;     // a length-prefixed file does not fit (first generation)
+constexpr long OMBRIX_E_BAD_SELECT_MODE = -105;     // selection mode not allowed
+constexpr long OMBRIX_E_NO_MODEL = -200;            // no card model answered the model tests
+
+// -- exchange (session)
+constexpr long OMBRIX_E_SHORT_RESPONSE = -2;        // the reader returned fewer than 2 bytes: no status word
+constexpr long OMBRIX_E_OVERSIZED_RESPONSE = -3;    // more data than the command can receive
+constexpr long OMBRIX_E_BAD_STATUS_WORD = -4;       // SW1 is neither 6x nor 9x
+constexpr long OMBRIX_E_NOT_CONNECTED = -5;         // no context or no card: nothing was sent
+constexpr long OMBRIX_E_INVALID_ARGUMENT = -6;      // a null pointer or a length the command cannot carry
+constexpr long OMBRIX_E_NO_MEMORY = -7;             // an allocation failed
+constexpr long OMBRIX_E_BUFFER_TOO_SMALL = -8;      // the caller's buffer cannot hold the answer
+
+// -- readers, selection and monitoring: -20 to -39
+// -- secure messaging: -40 to -59
+constexpr long OMBRIX_E_SM_DATA_TOO_LONG = -40;    // the protected command's Lc would pass 255: nothing wrapped or sent
+constexpr long OMBRIX_E_SM_SHORT_ID_DATA = -41;    // identification data shorter than 16 bytes: no key derived
+constexpr long OMBRIX_E_SM_BAD_CHALLENGE = -42;    // GET CHALLENGE answered another number of bytes than asked
+// -- second-generation commands: -60 to -89
+constexpr long OMBRIX_E_R2_NO_LIFE_CYCLE = -60;    // GET DATA 01 83 answered 9000 without the life-cycle byte
+constexpr long OMBRIX_E_R2_SHORT_DATA = -61;       // a data object shorter than the bytes the command reads from it
+constexpr long OMBRIX_E_R2_DATA_TOO_LONG = -62;    // the command data cannot fit a one-byte Lc: nothing sent
+// -- first generation: -90 to -99
+// -- personalization and R22: -110 to -139
+// -- packages and channels: -140 to -159
+
+// The text of any status code in words: PC/SC errors, ISO and card status
+// words, the library's own codes ("security status not satisfied", "card
+// removed"). Never null; the text is static.
+OMBRIX_API const char* status_text(long status);
+// The code's name: "SCARD_W_REMOVED_CARD", "6982", "OMBRIX_E_SHORT_RESPONSE",
+// "0x80100099" for a PC/SC code without a name. Never null; the text is static
+// or, for unnamed codes, thread-local and valid until the next call.
+OMBRIX_API const char* status_name(long status);
+
+} // namespace ombrix

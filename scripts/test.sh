@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds with warnings as errors and runs
+# ctest, then again in the ASan+UBSan build (unit tests) and the TSan build
+# (the threaded tests).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${OMBRIX_BUILD_DIR:-$root/build}
+jobs=${OMBRIX_JOBS:-$(nproc)}
+
+"$root/scripts/setup.sh"
+
+step() { echo; echo "=== $*"; }
+
+step "build (warnings as errors)"
+cmake -S "$root" -B "$build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_WERROR=ON
+cmake --build "$build/normal" -j "$jobs"
+step "tests"
+ctest --test-dir "$build/normal" --output-on-failure -j "$jobs"
+
+step "build with ASan+UBSan"
+cmake -S "$root" -B "$build/asan" -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=address -DOMBRIX_E2E=OFF
+cmake --build "$build/asan" -j "$jobs"
+step "tests under ASan+UBSan"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$build/asan" --output-on-failure -j "$jobs"
+
+step "build with TSan"
+cmake -S "$root" -B "$build/tsan" -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=thread -DOMBRIX_E2E=OFF
+cmake --build "$build/tsan" -j "$jobs"
+step "threaded tests under TSan"
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$build/tsan" --output-on-failure -j "$jobs" -L threads

@@ -1,0 +1,133 @@
+// Connecting to a reader, reconnecting and disconnecting.
+#include "ombrix/card_session.h"
+
+#include "ombrix/status.h"
+#include "platform/pcsc.h"
+#include "session/session_internal.h"
+#include "shell/trace.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+using ombrix::session::hex32;
+using ombrix::session::kProtocols;
+using ombrix::session::kShareMode;
+
+namespace {
+
+// pcsc-lite answers SCARD_E_NO_SMARTCARD for an empty reader where the
+// original platform answers SCARD_W_REMOVED_CARD: both are the empty-reader
+// outcome of a named connect.
+bool is_empty_reader(LONG result)
+{
+    return result == static_cast<LONG>(SCARD_W_REMOVED_CARD) ||
+           result == static_cast<LONG>(SCARD_E_NO_SMARTCARD);
+}
+
+} // namespace
+
+long CCardSession::Connect(const char* szReader)
+{
+    const auto& api = ombrix::platform::pcsc();
+    // A new connection never inherits the previous card's secure-messaging key.
+    ReleaseSMKey();
+
+    if (szReader != nullptr) {
+        SCARDHANDLE card = 0;
+        DWORD protocol = 0;
+        const LONG result =
+            api.ConnectA(m_hContext, szReader, kShareMode, kProtocols, &card, &protocol);
+        if (result != SCARD_S_SUCCESS && !is_empty_reader(result)) {
+            m_hCard = 0;
+            return result;
+        }
+        char* name = strdup(szReader);
+        if (name == nullptr) {
+            if (result == SCARD_S_SUCCESS)
+                api.Disconnect(card, SCARD_LEAVE_CARD);
+            m_hCard = 0;
+            return ombrix::OMBRIX_E_NO_MEMORY;
+        }
+        // An empty reader gives no connection: the handle stays 0.
+        m_hCard = result == SCARD_S_SUCCESS ? card : 0;
+        m_dwActiveProtocol = result == SCARD_S_SUCCESS ? protocol : 0;
+        ++g_lConnectCount;
+        std::free(m_szReader);
+        m_szReader = name;
+        trace(1, "Connection handle m_hCard 0x%08x - reader %s\n", hex32(m_hCard), m_szReader);
+        return result;
+    }
+
+    // No name: the first reader, in the resource manager's order, that accepts
+    // a connection.
+    DWORD length = 0;
+    LONG result = api.ListReadersA(m_hContext, nullptr, nullptr, &length);
+    if (result != SCARD_S_SUCCESS)
+        return result;
+    std::vector<char> readers;
+    try {
+        readers.assign(static_cast<std::size_t>(length) + 1, '\0');
+    } catch (const std::bad_alloc&) {
+        return ombrix::OMBRIX_E_FAILED;
+    }
+    result = api.ListReadersA(m_hContext, nullptr, readers.data(), &length);
+    if (result != SCARD_S_SUCCESS)
+        return result;
+    // The platform may shorten the list between the two calls; never walk past
+    // what it says it wrote, nor past our buffer.
+    const std::size_t used = std::min<std::size_t>(length, readers.size() - 1);
+    readers[used] = '\0';
+
+    long last = ombrix::OMBRIX_E_FAILED; // the list held no name
+    for (const char* name = readers.data(); *name != '\0'; name += std::strlen(name) + 1) {
+        SCARDHANDLE card = 0;
+        DWORD protocol = 0;
+        last = api.ConnectA(m_hContext, name, kShareMode, kProtocols, &card, &protocol);
+        if (last != SCARD_S_SUCCESS)
+            continue;
+        char* copy = strdup(name);
+        if (copy == nullptr) {
+            api.Disconnect(card, SCARD_LEAVE_CARD);
+            m_hCard = 0;
+            return ombrix::OMBRIX_E_NO_MEMORY;
+        }
+        m_hCard = card;
+        m_dwActiveProtocol = protocol;
+        std::free(m_szReader);
+        m_szReader = copy;
+        ++g_lConnectCount;
+        trace(1, "\t%s connected - ref...m_hCard=0x%08x\n", m_szReader, hex32(m_hCard));
+        return last;
+    }
+    m_hCard = 0;
+    return last;
+}
+
+long CCardSession::ReConnect()
+{
+    DWORD protocol = 0;
+    const LONG result = ombrix::platform::pcsc().Reconnect(m_hCard, kShareMode, kProtocols,
+                                                           SCARD_LEAVE_CARD, &protocol);
+    if (result != SCARD_S_SUCCESS)
+        trace(1, "CCardSession::ReConnect - error 0x%08x\n", hex32(result));
+    else
+        m_dwActiveProtocol = protocol;
+    return result;
+}
+
+long CCardSession::Disconnect()
+{
+    const SCARDHANDLE card = m_hCard;
+    const LONG result = ombrix::platform::pcsc().Disconnect(card, SCARD_LEAVE_CARD);
+    if (result == SCARD_S_SUCCESS)
+        trace(1, "\t SCardDisconnect r=%d m_hCard=0x%08x\n", 0, hex32(card));
+    m_hCard = 0;
+    ReleaseSMKey();
+    if (result != SCARD_S_SUCCESS) {
+        trace(1, "CCardSession::Disconnect - Error 0x%08x\n", hex32(result));
+        return result;
+    }
+    return 0;
+}

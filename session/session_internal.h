@@ -1,0 +1,15 @@
+// What the session's translation units share: the PC/SC constants of every
+// connection and a few conversions.
+#pragma once
+
+#include "platform/pcsc.h"
+
+namespace ombrix::session {
+
+constexpr DWORD kShareMode = SCARD_SHARE_SHARED;
+constexpr DWORD kProtocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
+
+// Trace arguments: handles and codes print as 32-bit values.
+inline unsigned hex32(long long value) { return static_cast<unsigned>(value); }
+
+} // namespace ombrix::session

@@ -1,0 +1,176 @@
+// Status codes in words, for the tool's messages and for applications.
+#include "ombrix/status.h"
+
+#include <cstdio>
+
+namespace ombrix {
+
+namespace {
+
+struct Entry {
+    long code;
+    const char* name;
+    const char* text;
+};
+
+// PC/SC errors as pcsc-lite and WinSCard define them (32-bit values).
+constexpr Entry kPcsc[] = {
+    {0x80100001, "SCARD_F_INTERNAL_ERROR", "internal error in the PC/SC service"},
+    {0x80100002, "SCARD_E_CANCELLED", "the action was cancelled"},
+    {0x80100003, "SCARD_E_INVALID_HANDLE", "invalid PC/SC handle"},
+    {0x80100004, "SCARD_E_INVALID_PARAMETER", "invalid parameter"},
+    {0x80100005, "SCARD_E_INVALID_TARGET", "invalid target"},
+    {0x80100006, "SCARD_E_NO_MEMORY", "the PC/SC service is out of memory"},
+    {0x80100007, "SCARD_F_WAITED_TOO_LONG", "waited too long"},
+    {0x80100008, "SCARD_E_INSUFFICIENT_BUFFER", "buffer too small for the answer"},
+    {0x80100009, "SCARD_E_UNKNOWN_READER", "unknown reader"},
+    {0x8010000A, "SCARD_E_TIMEOUT", "timed out"},
+    {0x8010000B, "SCARD_E_SHARING_VIOLATION", "the reader is in use by another application"},
+    {0x8010000C, "SCARD_E_NO_SMARTCARD", "no card in the reader"},
+    {0x8010000D, "SCARD_E_UNKNOWN_CARD", "unknown card"},
+    {0x8010000E, "SCARD_E_CANT_DISPOSE", "cannot dispose of the card"},
+    {0x8010000F, "SCARD_E_PROTO_MISMATCH", "protocol mismatch"},
+    {0x80100010, "SCARD_E_NOT_READY", "the reader or card is not ready"},
+    {0x80100011, "SCARD_E_INVALID_VALUE", "invalid value"},
+    {0x80100012, "SCARD_E_SYSTEM_CANCELLED", "cancelled by the system"},
+    {0x80100013, "SCARD_F_COMM_ERROR", "communication error with the PC/SC service"},
+    {0x80100014, "SCARD_F_UNKNOWN_ERROR", "unknown internal error"},
+    {0x80100015, "SCARD_E_INVALID_ATR", "invalid ATR"},
+    {0x80100016, "SCARD_E_NOT_TRANSACTED", "transaction failed"},
+    {0x80100017, "SCARD_E_READER_UNAVAILABLE", "reader unavailable"},
+    {0x8010001D, "SCARD_E_NO_SERVICE", "the PC/SC service is not running"},
+    {0x8010001E, "SCARD_E_SERVICE_STOPPED", "the PC/SC service stopped"},
+    {0x8010001F, "SCARD_E_UNEXPECTED", "unexpected PC/SC error"},
+    {0x8010002E, "SCARD_E_NO_READERS_AVAILABLE", "no reader available"},
+    {0x80100065, "SCARD_W_UNSUPPORTED_CARD", "unsupported card"},
+    {0x80100066, "SCARD_W_UNRESPONSIVE_CARD", "the card does not respond"},
+    {0x80100067, "SCARD_W_UNPOWERED_CARD", "the card is not powered"},
+    {0x80100068, "SCARD_W_RESET_CARD", "the card was reset"},
+    {0x80100069, "SCARD_W_REMOVED_CARD", "card removed"},
+};
+
+constexpr Entry kLibrary[] = {
+    {OMBRIX_E_FAILED, "OMBRIX_E_FAILED", "the operation failed in the library"},
+    {OMBRIX_E_SHORT_RESPONSE, "OMBRIX_E_SHORT_RESPONSE", "the reader returned no status word"},
+    {OMBRIX_E_OVERSIZED_RESPONSE, "OMBRIX_E_OVERSIZED_RESPONSE",
+     "the card returned more data than the command can receive"},
+    {OMBRIX_E_BAD_STATUS_WORD, "OMBRIX_E_BAD_STATUS_WORD", "the card returned an invalid status word"},
+    {OMBRIX_E_NOT_CONNECTED, "OMBRIX_E_NOT_CONNECTED", "not connected to a card"},
+    {OMBRIX_E_INVALID_ARGUMENT, "OMBRIX_E_INVALID_ARGUMENT", "invalid argument"},
+    {OMBRIX_E_NO_MEMORY, "OMBRIX_E_NO_MEMORY", "out of memory"},
+    {OMBRIX_E_BUFFER_TOO_SMALL, "OMBRIX_E_BUFFER_TOO_SMALL", "the buffer is too small"},
+    {OMBRIX_E_BAD_FILE_LENGTH, "OMBRIX_E_BAD_FILE_LENGTH", "the file length does not fit"},
+    {OMBRIX_E_BAD_SELECT_MODE, "OMBRIX_E_BAD_SELECT_MODE", "selection mode not allowed"},
+    {OMBRIX_E_NO_MODEL, "OMBRIX_E_NO_MODEL", "the card model is not recognised"},
+};
+
+// ISO/IEC 7816-4 status words; SW1-only entries (low byte 0xFF) cover a family.
+constexpr Entry kStatusWords[] = {
+    {0x6281, "6281", "part of the returned data may be corrupted"},
+    {0x6282, "6282", "end of file reached before Le bytes"},
+    {0x6283, "6283", "selected file invalidated"},
+    {0x62FF, "62xx", "warning: state of non-volatile memory unchanged"},
+    {0x6381, "6381", "file filled up by the last write"},
+    {0x63FF, "63xx", "warning: state of non-volatile memory changed"},
+    {0x6400, "6400", "execution error: memory unchanged"},
+    {0x6581, "6581", "memory failure"},
+    {0x65FF, "65xx", "execution error: memory changed"},
+    {0x6700, "6700", "wrong length"},
+    {0x6881, "6881", "logical channel not supported"},
+    {0x6882, "6882", "secure messaging not supported"},
+    {0x6883, "6883", "last command of the chain expected"},
+    {0x6884, "6884", "command chaining not supported"},
+    {0x6981, "6981", "command incompatible with the file structure"},
+    {0x6982, "6982", "security status not satisfied"},
+    {0x6983, "6983", "authentication method blocked"},
+    {0x6984, "6984", "reference data not usable"},
+    {0x6985, "6985", "conditions of use not satisfied"},
+    {0x6986, "6986", "command not allowed: no current file"},
+    {0x6987, "6987", "expected secure messaging data objects missing"},
+    {0x6988, "6988", "incorrect secure messaging data objects"},
+    {0x6A80, "6A80", "incorrect data in the command"},
+    {0x6A81, "6A81", "function not supported"},
+    {0x6A82, "6A82", "file or application not found"},
+    {0x6A83, "6A83", "record not found"},
+    {0x6A84, "6A84", "not enough memory in the file"},
+    {0x6A86, "6A86", "incorrect parameters P1-P2"},
+    {0x6A87, "6A87", "Lc inconsistent with P1-P2"},
+    {0x6A88, "6A88", "referenced data not found"},
+    {0x6A89, "6A89", "file already exists"},
+    {0x6A8A, "6A8A", "DF name already exists"},
+    {0x6B00, "6B00", "wrong parameters P1-P2"},
+    {0x6D00, "6D00", "instruction not supported"},
+    {0x6E00, "6E00", "class not supported"},
+    {0x6F00, "6F00", "no precise diagnosis"},
+    {0x61FF, "61xx", "more response bytes available"},
+    {0x6CFF, "6Cxx", "wrong Le: the card gives the exact length"},
+    {0x69FF, "69xx", "command not allowed"},
+    {0x6AFF, "6Axx", "wrong parameters"},
+    {0x68FF, "68xx", "function in the class byte not supported"},
+};
+
+const Entry* find(const Entry* begin, const Entry* end, long code)
+{
+    for (const Entry* e = begin; e != end; ++e)
+        if (e->code == code)
+            return e;
+    return nullptr;
+}
+
+template <std::size_t N> const Entry* find(const Entry (&table)[N], long code)
+{
+    return find(table, table + N, code);
+}
+
+const Entry* lookup(long status, bool& is_sw)
+{
+    is_sw = false;
+    // PC/SC codes arrive as the platform's LONG: positive on 64-bit pcsc-lite,
+    // negative where long has 32 bits. Compare their low 32 bits.
+    const unsigned long low32 = static_cast<unsigned long>(status) & 0xFFFFFFFFUL;
+    if ((low32 & 0xFFFF0000UL) == 0x80100000UL)
+        return find(kPcsc, static_cast<long>(low32));
+    if (status < 0)
+        return find(kLibrary, status);
+    if (status >= 0x6000 && status <= 0x9FFF) {
+        is_sw = true;
+        if (const Entry* e = find(kStatusWords, status))
+            return e;
+        return find(kStatusWords, (status & 0xFF00) | 0xFF);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const char* status_text(long status)
+{
+    if (status == 0 || status == 0x9000)
+        return "success";
+    bool is_sw = false;
+    if (const Entry* e = lookup(status, is_sw))
+        return e->text;
+    if (is_sw)
+        return "the card refused the command";
+    return "unknown status code";
+}
+
+const char* status_name(long status)
+{
+    if (status == 0)
+        return "9000";
+    bool is_sw = false;
+    const Entry* e = lookup(status, is_sw);
+    if (e != nullptr && !is_sw)
+        return e->name;
+    thread_local char buffer[24];
+    if (is_sw)
+        std::snprintf(buffer, sizeof buffer, "%04lX", status);
+    else if (status < 0)
+        std::snprintf(buffer, sizeof buffer, "%ld", status);
+    else
+        std::snprintf(buffer, sizeof buffer, "0x%08lX", static_cast<unsigned long>(status) & 0xFFFFFFFFUL);
+    return buffer;
+}
+
+} // namespace ombrix
