@@ -94,5 +94,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/OmbrixConfigVersion.cmake
     COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/OmbrixConfig.cmake ${PROJECT_BINARY_DIR}/OmbrixConfigVersion.cmake
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ombrix)
+# Relocatable: the prefix is found from the .pc file's own place.
+file(RELATIVE_PATH OMBRIX_PC_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" OMBRIX_PC_TO_PREFIX "${OMBRIX_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/ombrix.pc.in ${PROJECT_BINARY_DIR}/ombrix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ombrix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -32,6 +32,13 @@ struct Handle {
     bool in_transaction = false;
 };
 
+// memcpy that accepts empty ranges with null pointers.
+void copy_bytes(void* to, const void* from, std::size_t n)
+{
+    if (n != 0)
+        std::memcpy(to, from, n);
+}
+
 struct ContextState {
     unsigned cancel_epoch = 0;
 };
@@ -349,7 +356,7 @@ LONG copy_out(InprocPcsc::Impl& s, const void* data, DWORD size, LPBYTE buffer, 
         void* memory = std::malloc(size ? size : 1);
         if (memory == nullptr)
             return SCARD_E_NO_MEMORY;
-        std::memcpy(memory, data, size);
+        copy_bytes(memory, data, size);
         s.allocations.insert(memory);
         *reinterpret_cast<LPBYTE*>(buffer) = static_cast<LPBYTE>(memory);
         *length = size;
@@ -359,7 +366,7 @@ LONG copy_out(InprocPcsc::Impl& s, const void* data, DWORD size, LPBYTE buffer, 
         *length = size;
         return SCARD_E_INSUFFICIENT_BUFFER;
     }
-    std::memcpy(buffer, data, size);
+    copy_bytes(buffer, data, size);
     *length = size;
     return SCARD_S_SUCCESS;
 }
@@ -537,7 +544,7 @@ LONG transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_pci, const BYTE* se
             *receive_length = static_cast<DWORD>(exchange.response.size());
             result = SCARD_E_INSUFFICIENT_BUFFER;
         } else {
-            std::memcpy(receive, exchange.response.data(), exchange.response.size());
+            copy_bytes(receive, exchange.response.data(), exchange.response.size());
             *receive_length = static_cast<DWORD>(exchange.response.size());
         }
     }
@@ -633,7 +640,7 @@ bool refresh_states(InprocPcsc::Impl& s, SCARD_READERSTATEA* states, DWORD count
         rs.dwEventState = now | (differs ? SCARD_STATE_CHANGED : 0);
         const Bytes atr = r->card_ ? r->card_->atr() : Bytes{};
         const std::size_t n = std::min(atr.size(), sizeof rs.rgbAtr);
-        std::memcpy(rs.rgbAtr, atr.data(), n);
+        copy_bytes(rs.rgbAtr, atr.data(), n);
         rs.cbAtr = static_cast<DWORD>(n);
         any = any || differs;
     }
