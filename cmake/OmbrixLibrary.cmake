@@ -24,12 +24,18 @@ file(GLOB OMBRIX_PLATFORM_SOURCES CONFIGURE_DEPENDS
 set(OMBRIX_SYSTEM_PCSC_SOURCE ${PROJECT_SOURCE_DIR}/platform/${_ombrix_os}/pcsc_system.cpp)
 list(REMOVE_ITEM OMBRIX_PLATFORM_SOURCES ${OMBRIX_SYSTEM_PCSC_SOURCE})
 
-# The issuer constants: the demonstration values, or the integrator's file.
+# The issuer constants (master key, transport key, FORMAT body, package
+# images): the demonstration values, or the integrator's own file. A library of
+# their own, so that the virtual card can be personalized with the same values.
 set(OMBRIX_ISSUER_SOURCE ${PROJECT_SOURCE_DIR}/cards/r2/issuer_constants.cpp)
+list(REMOVE_ITEM OMBRIX_LIBRARY_SOURCES ${OMBRIX_ISSUER_SOURCE})
 if(OMBRIX_ISSUER_CONSTANTS)
-    list(REMOVE_ITEM OMBRIX_LIBRARY_SOURCES ${OMBRIX_ISSUER_SOURCE})
-    list(APPEND OMBRIX_LIBRARY_SOURCES ${OMBRIX_ISSUER_CONSTANTS})
+    set(OMBRIX_ISSUER_SOURCE ${OMBRIX_ISSUER_CONSTANTS})
 endif()
+add_library(ombrix_issuer STATIC ${OMBRIX_ISSUER_SOURCE})
+ombrix_warnings(ombrix_issuer)
+target_include_directories(ombrix_issuer PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
+set_target_properties(ombrix_issuer PROPERTIES CXX_VISIBILITY_PRESET hidden)
 
 add_library(ombrix_core OBJECT ${OMBRIX_LIBRARY_SOURCES} ${OMBRIX_PLATFORM_SOURCES})
 ombrix_warnings(ombrix_core)
@@ -44,7 +50,7 @@ if(WIN32)
 else()
     target_include_directories(ombrix_core PUBLIC ${PCSCLITE_INCLUDE_DIRS})
 endif()
-target_link_libraries(ombrix_core PUBLIC OpenSSL::Crypto Threads::Threads)
+target_link_libraries(ombrix_core PUBLIC OpenSSL::Crypto Threads::Threads $<BUILD_INTERFACE:ombrix_issuer>)
 foreach(sibling qvcrypto qvbiolib)
     if(TARGET ${sibling})
         target_link_libraries(ombrix_core PUBLIC ${sibling})
@@ -72,7 +78,7 @@ else()
     target_include_directories(ombrix PRIVATE ${PCSCLITE_INCLUDE_DIRS})
     target_link_libraries(ombrix PRIVATE PkgConfig::PCSCLITE)
 endif()
-target_link_libraries(ombrix PRIVATE OpenSSL::Crypto Threads::Threads)
+target_link_libraries(ombrix PRIVATE OpenSSL::Crypto Threads::Threads ombrix_issuer)
 foreach(sibling qvcrypto qvbiolib)
     if(TARGET ${sibling})
         target_link_libraries(ombrix PUBLIC ${sibling})
@@ -97,5 +103,13 @@ install(FILES ${PROJECT_BINARY_DIR}/OmbrixConfig.cmake ${PROJECT_BINARY_DIR}/Omb
 # Relocatable: the prefix is found from the .pc file's own place.
 file(RELATIVE_PATH OMBRIX_PC_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
 string(REGEX REPLACE "/$" "" OMBRIX_PC_TO_PREFIX "${OMBRIX_PC_TO_PREFIX}")
+# The sibling components are libraries of their own that libombrix needs.
+set(OMBRIX_PC_SIBLINGS "")
+foreach(sibling qvcrypto qvbiolib)
+    if(TARGET ${sibling})
+        string(APPEND OMBRIX_PC_SIBLINGS " -l${sibling}")
+    endif()
+endforeach()
+string(STRIP "${OMBRIX_PC_SIBLINGS}" OMBRIX_PC_SIBLINGS)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/ombrix.pc.in ${PROJECT_BINARY_DIR}/ombrix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ombrix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

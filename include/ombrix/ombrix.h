@@ -7,3 +7,7 @@
 #include "ombrix/status.h"
 #include "ombrix/app.h"
 #include "ombrix/card_session.h"
+#include "ombrix/card_sm.h"
+#include "ombrix/ombrix_r2.h"
+#include "ombrix/ombrix_r22.h"
+#include "ombrix/selection.h"

@@ -114,10 +114,7 @@ protected:
 
 private:
     friend class ombrix::r2::Command;
-    long PsoPrefixed(bool decipher, unsigned char bSE, unsigned char bKeyRef,
-                     unsigned char* pbData, unsigned char cbData, unsigned char* pbOut,
-                     unsigned char* pcbOut, SMFLAGS* pSM);
-    long PsoDirect(unsigned char p1, unsigned char p2, t_MSE_CSETAG tag, unsigned char bSE,
-                   unsigned char bKeyRef, unsigned char* pbData, unsigned char cbData,
-                   unsigned char* pbOut, unsigned char* pcbOut);
+    // GetSMKey's work with the full status code: a PC/SC error does not fit
+    // an int on every platform.
+    long DeriveSMKey();
 };

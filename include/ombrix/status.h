@@ -26,6 +26,10 @@ constexpr long OMBRIX_E_NO_MEMORY = -7;             // an allocation failed
 constexpr long OMBRIX_E_BUFFER_TOO_SMALL = -8;      // the caller's buffer cannot hold the answer
 
 // -- readers, selection and monitoring: -20 to -39
+constexpr long OMBRIX_E_MONITOR_TABLE_FULL = -20;  // ten monitors run already: nothing started
+constexpr long OMBRIX_E_READER_NAME_TOO_LONG = -21; // a reader name of 260 characters or more
+constexpr long OMBRIX_E_NO_READER_NAME = -22;       // a null reader name
+constexpr long OMBRIX_E_MONITOR_NO_READER = -23;    // the session has no connected reader or no context to watch it with
 // -- secure messaging: -40 to -59
 constexpr long OMBRIX_E_SM_DATA_TOO_LONG = -40;    // the protected command's Lc would pass 255: nothing wrapped or sent
 constexpr long OMBRIX_E_SM_SHORT_ID_DATA = -41;    // identification data shorter than 16 bytes: no key derived
@@ -35,6 +39,10 @@ constexpr long OMBRIX_E_R2_NO_LIFE_CYCLE = -60;    // GET DATA 01 83 answered 90
 constexpr long OMBRIX_E_R2_SHORT_DATA = -61;       // a data object shorter than the bytes the command reads from it
 constexpr long OMBRIX_E_R2_DATA_TOO_LONG = -62;    // the command data cannot fit a one-byte Lc: nothing sent
 // -- first generation: -90 to -99
+constexpr long OMBRIX_E_R1_SHORT_READ = -90;       // READ BINARY answered 9000 with fewer bytes than the read needed
+constexpr long OMBRIX_E_R1_NO_LIFE_CYCLE = -91;    // GET DATA 01 83 answered 9000 without the life-cycle byte
+constexpr long OMBRIX_E_R1_BAD_FILE_SIZE = -92;    // a file size outside 0 to 65535: nothing sent
+constexpr long OMBRIX_E_R1_OFFSET_LIMIT = -93;     // the transfer would pass offset FFFF of the file: nothing sent
 // -- personalization and R22: -110 to -139
 // -- packages and channels: -140 to -159
 

@@ -1,0 +1,59 @@
+// The shape every second-generation command shares: build the APDU, send it
+// plain or through the secure-messaging bridge, turn the status word into the
+// status code, and keep the answer for the command to copy out on success.
+//
+//   ombrix::r2::Command cmd(*this, 0x00, kInsGetData, 0x01, tag);
+//   if (long rc = cmd.le(0x01).send(); rc != 0)
+//       return rc;
+//   ... cmd.response() ...
+#pragma once
+
+#include "ombrix/ombrix_r2.h"
+
+#include <array>
+#include <span>
+
+namespace ombrix::r2 {
+
+class Command {
+public:
+    Command(COmbrixR2& card, unsigned char cla, unsigned char ins, unsigned char p1,
+            unsigned char p2);
+    ~Command(); // wipes the answer: it may hold keys or deciphered data
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
+
+    // The data field; Lc is its size. More than 255 bytes: send() refuses.
+    // The bytes are read during send() only.
+    Command& data(std::span<const unsigned char> bytes);
+    Command& le(unsigned char le);
+    // Null: plain. Otherwise the command is wrapped (and its answer kept as it comes).
+    Command& protect(SMFLAGS* pSM);
+
+    // 0 for 9000; else the bridge's refusal or failure, the PC/SC error, or
+    // SW1*256+SW2.
+    long send();
+
+    // The answer's data field of the last exchange.
+    std::span<const unsigned char> response() const { return {response_.data(), length_}; }
+
+private:
+    COmbrixR2& card_;
+    APDU apdu_{};
+    SMFLAGS* sm_ = nullptr;
+    bool too_long_ = false;
+    std::array<unsigned char, 256> response_{};
+    unsigned char length_ = 0;
+};
+
+// The card answered with a status word (whatever it was): neither the bridge
+// nor the exchange failed. PC/SC errors lie outside 0..FFFF on every platform.
+constexpr bool exchange_completed(long status) { return status >= 0 && status <= 0xFFFF; }
+
+constexpr long status_of(unsigned char sw1, unsigned char sw2)
+{
+    const long sw = sw1 * 256L + sw2;
+    return sw == 0x9000 ? 0 : sw;
+}
+
+} // namespace ombrix::r2

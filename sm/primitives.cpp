@@ -1,0 +1,81 @@
+// The arithmetic under every wrap and check: triple-DES CBC and MAC with the
+// loaded key sets and their zero IVs, through the object's engine.
+#include "ombrix/card_sm.h"
+
+#include "sm/sm_internal.h"
+
+#include <cstring>
+
+using ombrix::sm::kRefused;
+using ombrix::sm::WipedBuffer;
+using ombrix::sm::WipeOnExit;
+
+unsigned long CCardSM::mkDESEnc(unsigned char* in, unsigned char* out, unsigned long len)
+{
+    m_Crypto.initializeKeys(m_EncKey[0], m_EncKey[1], m_EncKey[2]);
+    m_Crypto.setIn(in, static_cast<long>(len));
+    m_Crypto.setOut(out);
+    m_Crypto.setIV(m_EncIV);
+    return static_cast<unsigned long>(m_Crypto.cifra(out));
+}
+
+unsigned long CCardSM::mkDESDec(unsigned char* in, unsigned char* out, unsigned long len)
+{
+    m_Crypto.initializeKeys(m_EncKey[0], m_EncKey[1], m_EncKey[2]);
+    m_Crypto.setIn(in, static_cast<long>(len));
+    m_Crypto.setOut(out);
+    m_Crypto.setIV(m_EncIV);
+    return static_cast<unsigned long>(m_Crypto.decifra(out));
+}
+
+unsigned long CCardSM::mkMAC3(unsigned char* in, unsigned char* out, unsigned long len)
+{
+    m_Crypto.initializeKeys(m_MacKey[0], m_MacKey[1], m_MacKey[2]);
+    m_Crypto.setIn(in, static_cast<long>(len));
+    m_Crypto.setOut(out);
+    m_Crypto.setIV(m_MacIV);
+    return static_cast<unsigned long>(m_Crypto.mac(out));
+}
+
+unsigned long CCardSM::mkEnc(unsigned char* in, unsigned long inLen, unsigned char* out,
+                             unsigned long& outLen)
+{
+    const unsigned long padded = LenPadISO(inLen);
+    if (outLen < padded)
+        return kRefused;
+    WipedBuffer plain(padded);
+    WipedBuffer cipher(padded);
+    MKPadISO(in, inLen, plain.data());
+    if (unsigned long rc = mkDESEnc(plain.data(), cipher.data(), padded); rc != 0)
+        return rc;
+    std::memcpy(out, cipher.data(), padded);
+    outLen = padded;
+    return 0;
+}
+
+unsigned long CCardSM::mkDec(unsigned char* in, unsigned long inLen, unsigned char* out,
+                             unsigned long& outLen)
+{
+    WipedBuffer plain(inLen == 0 ? 1 : inLen);
+    if (unsigned long rc = mkDESDec(in, plain.data(), inLen); rc != 0)
+        return rc;
+    const unsigned long length = RMPadISO(plain.data(), inLen);
+    if (length == kRefused)
+        return kRefused;
+    std::memcpy(out, plain.data(), length);
+    outLen = length;
+    return 0;
+}
+
+unsigned long CCardSM::mkMAC(unsigned char* in, unsigned long len, unsigned char* mac)
+{
+    const unsigned long padded = LenPadANSI(len);
+    WipedBuffer block(padded == 0 ? 1 : padded);
+    MKPadANSI(in, len, block.data());
+    unsigned char result[8] = {};
+    WipeOnExit wipe(result);
+    if (unsigned long rc = mkMAC3(block.data(), result, padded); rc != 0)
+        return rc;
+    std::memcpy(mac, result, sizeof result);
+    return 0;
+}
