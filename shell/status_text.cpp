@@ -59,7 +59,7 @@ constexpr Entry kLibrary[] = {
     {OMBRIX_E_INVALID_ARGUMENT, "OMBRIX_E_INVALID_ARGUMENT", "invalid argument"},
     {OMBRIX_E_NO_MEMORY, "OMBRIX_E_NO_MEMORY", "out of memory"},
     {OMBRIX_E_BUFFER_TOO_SMALL, "OMBRIX_E_BUFFER_TOO_SMALL", "the buffer is too small"},
-    {OMBRIX_E_BAD_FILE_LENGTH, "OMBRIX_E_BAD_FILE_LENGTH", "the file length does not fit"},
+    {OMBRIX_E_BAD_FILE_LENGTH, "OMBRIX_E_BAD_FILE_LENGTH", "the length (or mode) does not fit the command"},
     {OMBRIX_E_BAD_SELECT_MODE, "OMBRIX_E_BAD_SELECT_MODE", "selection mode not allowed"},
     {OMBRIX_E_NO_MODEL, "OMBRIX_E_NO_MODEL", "the card model is not recognised"},
     {OMBRIX_E_SM_DATA_TOO_LONG, "OMBRIX_E_SM_DATA_TOO_LONG",
