@@ -7,5 +7,7 @@ function(ombrix_add_test)
     ombrix_warnings(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
-    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}")
+    # A list of labels must reach the generated test script as one value.
+    string(REPLACE ";" "\\;" _labels "${T_LABELS}")
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${_labels}")
 endfunction()

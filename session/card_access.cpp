@@ -13,9 +13,16 @@ long CCardSession::GetATR(unsigned char* pbAtr, unsigned long* pcbAtr)
     trace(1, "CCardSession::GetATR\n");
     if (pcbAtr == nullptr)
         return ombrix::OMBRIX_E_INVALID_ARGUMENT;
+    const auto& api = ombrix::platform::pcsc();
     DWORD length = static_cast<DWORD>(*pcbAtr);
-    const LONG result =
-        ombrix::platform::pcsc().GetAttrib(m_hCard, SCARD_ATTR_ATR_STRING, pbAtr, &length);
+    LONG result = api.GetAttrib(m_hCard, SCARD_ATTR_ATR_STRING, pbAtr, &length);
+    if (result == static_cast<LONG>(SCARD_E_UNSUPPORTED_FEATURE)) {
+        // Some reader drivers (the vsmartcard virtual reader among them) do
+        // not serve the ATR attribute; the reader's status carries it too.
+        DWORD state = 0, protocol = 0;
+        length = static_cast<DWORD>(*pcbAtr);
+        result = api.StatusA(m_hCard, nullptr, nullptr, &state, &protocol, pbAtr, &length);
+    }
     if (result != SCARD_S_SUCCESS) {
         trace(1, "CCardSession::GetATR error 0x%08x\n", hex32(result));
         return result;

@@ -166,6 +166,14 @@ TEST_F(ConnectionTest, AtrAndTransactions)
     length = 2;
     EXPECT_EQ(session.GetATR(atr, &length), SCARD_E_INSUFFICIENT_BUFFER);
 
+    // A driver without the ATR attribute: the reader status gives it.
+    pcsc().fail(PcscCall::GetAttrib, SCARD_E_UNSUPPORTED_FEATURE);
+    length = sizeof atr;
+    std::memset(atr, 0, sizeof atr);
+    ASSERT_EQ(session.GetATR(atr, &length), 0);
+    EXPECT_EQ(Bytes(atr, atr + length), card->atr());
+    EXPECT_EQ(pcsc().calls(PcscCall::Status), 1);
+
     session.LockSC();
     EXPECT_EQ(pcsc().open_transactions(), 1);
     session.UnlockSC();

@@ -1,0 +1,188 @@
+#include "sim/card/file_system.h"
+
+#include "sim/card/apdu.h"
+
+#include <algorithm>
+#include <array>
+
+namespace ombrix::sim::card {
+
+namespace {
+struct DescriptorInfo {
+    std::uint8_t fdb;
+    FileKind kind;
+    std::string_view name;
+};
+constexpr std::array<DescriptorInfo, 6> kDescriptors{{
+    {0x38, FileKind::Df, "DF"},
+    {0x01, FileKind::Transparent, "transparent"},
+    {0x05, FileKind::Transparent, "public-key"},
+    {0x21, FileKind::Transparent, "executable"},
+    {0x02, FileKind::LinearFixed, "linear-fixed"},
+    {0x04, FileKind::LinearVariable, "linear-variable"},
+}};
+} // namespace
+
+std::optional<FileKind> kind_of_descriptor(std::uint8_t fdb)
+{
+    for (const auto& d : kDescriptors)
+        if (d.fdb == fdb)
+            return d.kind;
+    return std::nullopt;
+}
+
+std::string_view descriptor_name(std::uint8_t fdb)
+{
+    for (const auto& d : kDescriptors)
+        if (d.fdb == fdb)
+            return d.name;
+    return "unknown";
+}
+
+std::optional<std::uint8_t> descriptor_from_name(std::string_view name)
+{
+    for (const auto& d : kDescriptors)
+        if (d.name == name)
+            return d.fdb;
+    return std::nullopt;
+}
+
+FileNode* FileNode::child(std::uint16_t id) const
+{
+    for (const auto& c : children)
+        if (c->fid == id)
+            return c.get();
+    return nullptr;
+}
+
+std::size_t FileNode::depth() const
+{
+    std::size_t d = 0;
+    for (const FileNode* p = parent; p != nullptr; p = p->parent)
+        ++d;
+    return d;
+}
+
+bool FileNode::contains(const FileNode* other) const
+{
+    for (const FileNode* p = other; p != nullptr; p = p->parent)
+        if (p == this)
+            return true;
+    return false;
+}
+
+std::size_t FileNode::record_bytes() const
+{
+    std::size_t total = 0;
+    for (const auto& r : records)
+        total += r.size();
+    return total;
+}
+
+std::size_t FileNode::max_record_length() const
+{
+    return record_size == 0 ? 255 : record_size;
+}
+
+std::size_t memory_used(const FileNode* root)
+{
+    if (root == nullptr)
+        return 0;
+    std::size_t used = kFileOverhead + (root->is_df() ? 0 : root->size);
+    for (const auto& c : root->children)
+        used += memory_used(c.get());
+    return used;
+}
+
+FileNode* find_df_by_name(FileNode* root, std::span<const std::uint8_t> name)
+{
+    if (root == nullptr || !root->is_df())
+        return nullptr;
+    if (!root->name.empty() && root->name.size() >= name.size() &&
+        std::equal(name.begin(), name.end(), root->name.begin()))
+        return root;
+    for (const auto& c : root->children)
+        if (FileNode* found = find_df_by_name(c.get(), name))
+            return found;
+    return nullptr;
+}
+
+std::optional<std::size_t> ac_position(Generation generation, bool df, Op op)
+{
+    if (generation == Generation::First) {
+        // R1, eleven bytes: 0 read, 1 update, 2 append, 3 delete, 4 create
+        // (in a DF), 5 to 7 RFU, 8 deactivate, 9 activate, 10 RFU.
+        switch (op) {
+        case Op::Read: return df ? std::nullopt : std::optional<std::size_t>(0);
+        case Op::Update: return df ? std::nullopt : std::optional<std::size_t>(1);
+        case Op::Append: return df ? std::nullopt : std::optional<std::size_t>(2);
+        case Op::Delete: return 3;
+        case Op::CreateEf:
+        case Op::CreateDf: return df ? std::optional<std::size_t>(4) : std::nullopt;
+        case Op::ChangeAc: return std::nullopt;
+        case Op::Deactivate: return 8;
+        case Op::Activate: return 9;
+        }
+        return std::nullopt;
+    }
+    if (df) {
+        // Second generation DF: 0 create EF, 1 create DF, 2 delete, 3
+        // deactivate, 4 activate, 5 change AC / name, 6 create objects
+        // (PINs, keys, environments), 7 and 8 (and 9 on R22) RFU.
+        switch (op) {
+        case Op::CreateEf: return 0;
+        case Op::CreateDf: return 1;
+        case Op::Delete: return 2;
+        case Op::Deactivate: return 3;
+        case Op::Activate: return 4;
+        case Op::ChangeAc: return 5;
+        default: return std::nullopt;
+        }
+    }
+    // Second generation EF: 0 read, 1 update, 2 append, 3 deactivate, 4
+    // activate, 5 delete, 6 change AC, 7 use in a cryptographic operation,
+    // 8 increase.
+    switch (op) {
+    case Op::Read: return 0;
+    case Op::Update: return 1;
+    case Op::Append: return 2;
+    case Op::Deactivate: return 3;
+    case Op::Activate: return 4;
+    case Op::Delete: return 5;
+    case Op::ChangeAc: return 6;
+    default: return std::nullopt;
+    }
+}
+
+Bytes default_ac(Model model, bool df)
+{
+    const ModelTraits& t = traits(model);
+    if (t.generation == Generation::First)
+        return Bytes(11, 0x00);
+    if (df)
+        return Bytes(t.df_ac_max, 0x00);
+    // The library's own EF default.
+    return Bytes{0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF};
+}
+
+bool SecurityState::satisfies(std::uint8_t ac_byte) const
+{
+    return std::any_of(satisfied.begin(), satisfied.end(),
+                       [ac_byte](std::uint8_t ref) { return (ref & 0x7F) == (ac_byte & 0x7F); });
+}
+
+void check_access(Generation generation, const FileNode& file, Op op, const SecurityState& state)
+{
+    const auto pos = ac_position(generation, file.is_df(), op);
+    if (!pos)
+        return;
+    const std::uint8_t ac = *pos < file.ac.size() ? file.ac[*pos] : kAcNever;
+    if (ac == kAcAlways)
+        return;
+    if (ac == kAcNever)
+        refuse(sw::kConditionsNotSatisfied);
+    if (!state.satisfies(ac))
+        refuse(sw::kSecurityNotSatisfied);
+}
+
+} // namespace ombrix::sim::card

@@ -1,0 +1,96 @@
+// Internal: the card's file tree and what the card decides about it (file
+// types, access conditions, memory). Holds no per-channel state.
+#pragma once
+
+#include "sim/card.h"
+#include "sim/card/model_traits.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace ombrix::sim::card {
+
+inline constexpr std::uint16_t kMfFid = 0x3F00;
+inline constexpr std::size_t kFileOverhead = 32;   // bytes of card memory per file header
+inline constexpr std::size_t kMaxDepth = 8;        // MF at depth 0; DFs down to depth 7
+inline constexpr std::size_t kMaxDfName = 16;
+inline constexpr std::size_t kMaxSmBytes = 32;
+inline constexpr std::size_t kMaxProprietary = 8;
+inline constexpr std::size_t kMaxRecords = 254;    // record numbers 01 to FE
+
+enum class FileKind { Df, Transparent, LinearFixed, LinearVariable };
+
+// File descriptor bytes the card knows: 38 DF, 01 transparent, 05 public-key
+// EF and 21 executable (both transparent in structure), 02 linear fixed,
+// 04 linear variable.
+std::optional<FileKind> kind_of_descriptor(std::uint8_t fdb);
+std::string_view descriptor_name(std::uint8_t fdb);            // "DF", "transparent", ...
+std::optional<std::uint8_t> descriptor_from_name(std::string_view name);
+
+struct FileNode {
+    std::uint16_t fid = 0;
+    std::uint8_t fdb = 0x01;
+    FileKind kind = FileKind::Transparent;
+    std::uint16_t size = 0;         // EF: capacity in bytes; DF: the size it was created with
+    std::uint8_t record_size = 0;   // linear fixed: record length; linear variable: maximum (0 = 255)
+    Bytes name;                     // DF name (84), DFs only
+    Bytes ac;                       // access conditions (86), one byte per operation
+    Bytes sm;                       // secure-messaging requirements (8B / CB), kept for later work
+    Bytes proprietary;              // the 85 element, kept and echoed
+    Bytes data;                     // transparent EF: exactly `size` bytes
+    std::vector<Bytes> records;     // record EF
+    FileNode* parent = nullptr;
+    std::vector<std::unique_ptr<FileNode>> children;
+
+    bool is_df() const { return kind == FileKind::Df; }
+    bool is_record() const { return kind == FileKind::LinearFixed || kind == FileKind::LinearVariable; }
+    FileNode* child(std::uint16_t id) const;
+    std::size_t depth() const;
+    bool contains(const FileNode* other) const; // `other` is this node or below it
+    std::size_t record_bytes() const;           // sum of record lengths
+    std::size_t max_record_length() const;
+};
+
+// Card memory taken by a subtree: each file costs kFileOverhead, each EF its
+// size on top.
+std::size_t memory_used(const FileNode* root);
+
+// First DF in pre-order whose name begins with `name` (ISO right-truncated
+// DF name).
+FileNode* find_df_by_name(FileNode* root, std::span<const std::uint8_t> name);
+
+// Operations an access condition can govern.
+enum class Op { Read, Update, Append, Delete, CreateEf, CreateDf, ChangeAc, Deactivate, Activate };
+
+// Position of the access-condition byte for `op` in a file of this
+// generation, or nothing when the operation is not governed by that file.
+std::optional<std::size_t> ac_position(Generation generation, bool df, Op op);
+
+// The access conditions of a file created without an 86 element.
+Bytes default_ac(Model model, bool df);
+
+inline constexpr std::uint8_t kAcAlways = 0x00;
+inline constexpr std::uint8_t kAcNever = 0xFF;
+
+// The security state of one channel: the references (PINs and keys, by
+// number) satisfied so far. Later work fills it (VERIFY, EXTERNAL
+// AUTHENTICATE) and scopes the local references to their DF.
+struct SecurityState {
+    std::vector<std::uint8_t> satisfied;
+
+    // An access-condition byte other than 00 and FF names a reference by its
+    // number; bit 8 (the "local" bit) is not compared.
+    bool satisfies(std::uint8_t ac_byte) const;
+};
+
+// Refuses with 6982 (reference not satisfied) or 6985 (never) unless `op` is
+// allowed on `file`. A condition byte that the file's element does not reach
+// counts as never.
+void check_access(Generation generation, const FileNode& file, Op op, const SecurityState& state);
+
+} // namespace ombrix::sim::card

@@ -1,0 +1,172 @@
+#include "sim/card/templates.h"
+
+#include "sim/card/apdu.h"
+
+#include <array>
+
+namespace ombrix::sim::card {
+
+namespace {
+
+std::uint16_t be16(std::span<const std::uint8_t> v)
+{
+    return static_cast<std::uint16_t>(v[0] << 8 | v[1]);
+}
+
+// The elements of one template, each at most once.
+class Elements {
+public:
+    explicit Elements(const std::vector<Tlv>& tlvs)
+    {
+        for (const Tlv& t : tlvs) {
+            if (seen_[t.tag])
+                refuse(sw::kWrongData);
+            seen_[t.tag] = true;
+            value_[t.tag] = t.value;
+        }
+    }
+    bool has(std::uint8_t tag) const { return seen_[tag]; }
+    std::span<const std::uint8_t> get(std::uint8_t tag) const { return value_[tag]; }
+    // The element's value when its length lies in [min, max]; 6A80 otherwise.
+    std::span<const std::uint8_t> need(std::uint8_t tag, std::size_t min, std::size_t max) const
+    {
+        if (!has(tag) || get(tag).size() < min || get(tag).size() > max)
+            refuse(sw::kWrongData);
+        return get(tag);
+    }
+
+private:
+    std::array<bool, 256> seen_{};
+    std::array<std::span<const std::uint8_t>, 256> value_{};
+};
+
+bool allowed_tag(const ModelTraits& model, std::uint8_t tag)
+{
+    switch (tag) {
+    case 0x80:
+    case 0x81:
+    case 0x82:
+    case 0x83:
+    case 0x85:
+    case 0x86:
+        return true;
+    case 0x84:
+        return model.generation == Generation::Second;
+    default:
+        return model.sm_tag != 0 && tag == model.sm_tag;
+    }
+}
+
+} // namespace
+
+FileSpec parse_create_template(const ModelTraits& model, std::span<const std::uint8_t> data)
+{
+    const auto outer = parse_tlvs(data);
+    if (!outer || outer->size() != 1 || outer->front().tag != model.template_tag)
+        refuse(sw::kWrongData);
+    const auto inner = parse_tlvs(outer->front().value);
+    if (!inner)
+        refuse(sw::kWrongData);
+    for (const Tlv& t : *inner)
+        if (!allowed_tag(model, t.tag))
+            refuse(sw::kWrongData);
+    const Elements e(*inner);
+
+    FileSpec spec;
+    const auto descriptor = model.generation == Generation::First ? e.need(0x82, 3, 3)
+                                                                  : e.need(0x82, 1, 3);
+    if (descriptor.size() == 2)
+        refuse(sw::kWrongData);
+    spec.fdb = descriptor[0];
+    const auto kind = kind_of_descriptor(spec.fdb);
+    if (!kind)
+        refuse(sw::kWrongData);
+    spec.kind = *kind;
+    if (descriptor.size() == 3)
+        spec.record_size = descriptor[2];
+    if (spec.kind == FileKind::LinearFixed && spec.record_size == 0)
+        refuse(sw::kWrongData);
+    if (!(spec.kind == FileKind::LinearFixed || spec.kind == FileKind::LinearVariable))
+        spec.record_size = 0;
+
+    spec.fid = be16(e.need(0x83, 2, 2));
+    if (spec.fid == 0xFFFF || spec.fid == 0x3FFF || spec.fid == 0x0000)
+        refuse(sw::kWrongData);
+
+    if (e.has(0x80) && e.has(0x81))
+        refuse(sw::kWrongData);
+    const bool df = spec.kind == FileKind::Df;
+    if (model.generation == Generation::First) {
+        // The one first-generation shape (Part 5.1): 81, 82, 83, 85 (three
+        // bytes) and 86 (eleven bytes), no 80.
+        if (e.has(0x80))
+            refuse(sw::kWrongData);
+        spec.size = be16(e.need(0x81, 2, 2));
+        spec.proprietary.assign(e.need(0x85, 3, 3).begin(), e.need(0x85, 3, 3).end());
+        const auto ac = e.need(0x86, 11, 11);
+        spec.ac.assign(ac.begin(), ac.end());
+        return spec;
+    }
+
+    if (e.has(0x85)) {
+        const auto p = e.need(0x85, 1, kMaxProprietary);
+        spec.proprietary.assign(p.begin(), p.end());
+    }
+    const std::uint8_t size_tag = e.has(0x80) ? 0x80 : 0x81;
+    if (df) {
+        // A DF's size: 85 01 hh ll when the 85 element says so (the R2
+        // template, 81 FF FF), else 80/81 unless that is FFFF.
+        if (e.has(size_tag))
+            spec.size = be16(e.need(size_tag, 2, 2));
+        if (spec.size == 0xFFFF)
+            spec.size = 0;
+        if (spec.proprietary.size() == 3 && spec.proprietary[0] == 0x01)
+            spec.size = static_cast<std::uint16_t>(spec.proprietary[1] << 8 | spec.proprietary[2]);
+    } else {
+        spec.size = be16(e.need(size_tag, 2, 2));
+    }
+    if (e.has(0x84)) {
+        if (!df)
+            refuse(sw::kWrongData);
+        const auto n = e.need(0x84, 1, kMaxDfName);
+        spec.name.assign(n.begin(), n.end());
+    }
+    if (e.has(0x86)) {
+        const auto ac = e.need(0x86, 1, df ? model.df_ac_max : model.ef_ac_max);
+        spec.ac.assign(ac.begin(), ac.end());
+    } else {
+        spec.ac = default_ac(model.model, df);
+    }
+    if (e.has(model.sm_tag)) {
+        const auto s = e.need(model.sm_tag, 0, kMaxSmBytes);
+        spec.sm.assign(s.begin(), s.end());
+    }
+    return spec;
+}
+
+Bytes build_fcp(const ModelTraits& model, const FileNode& file)
+{
+    Bytes body;
+    const std::array<std::uint8_t, 2> size{static_cast<std::uint8_t>(file.size >> 8),
+                                           static_cast<std::uint8_t>(file.size)};
+    append_tlv(body, file.is_df() ? 0x81 : 0x80, size);
+    if (model.model == Model::R22 && !file.is_record()) {
+        append_tlv(body, 0x82, std::array<std::uint8_t, 1>{file.fdb});
+    } else {
+        append_tlv(body, 0x82, std::array<std::uint8_t, 3>{file.fdb, 0x00, file.record_size});
+    }
+    append_tlv(body, 0x83, std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(file.fid >> 8),
+                                                       static_cast<std::uint8_t>(file.fid)});
+    if (!file.name.empty())
+        append_tlv(body, 0x84, file.name);
+    if (!file.proprietary.empty())
+        append_tlv(body, 0x85, file.proprietary);
+    append_tlv(body, 0x86, file.ac);
+    if (!file.sm.empty() && model.sm_tag != 0)
+        append_tlv(body, model.sm_tag, file.sm);
+    Bytes fcp;
+    append_tlv(fcp, 0x62, body);
+    return fcp;
+}
+
+} // namespace ombrix::sim::card
