@@ -43,7 +43,8 @@ target_include_directories(ombrix_core
     PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
            $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>
     PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(ombrix_core PRIVATE OMBRIX_BUILDING)
+target_compile_definitions(ombrix_core PRIVATE OMBRIX_BUILDING
+    OMBRIX_CARD_DB_PATH="${CMAKE_INSTALL_FULL_SYSCONFDIR}/ombrix/smartcards.conf")
 set_target_properties(ombrix_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 if(WIN32)
     target_link_libraries(ombrix_core PUBLIC winscard)
@@ -92,6 +93,8 @@ install(TARGETS ombrix EXPORT OmbrixTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ombrix DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The card database: one section per card type of the seven models.
+install(FILES ${PROJECT_SOURCE_DIR}/data/smartcards.conf DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/ombrix)
 install(FILES ${PROJECT_BINARY_DIR}/include/ombrix/version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ombrix)
 install(EXPORT OmbrixTargets NAMESPACE Ombrix:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ombrix)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OmbrixConfig.cmake.in

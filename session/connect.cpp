@@ -12,21 +12,9 @@
 #include <vector>
 
 using ombrix::session::hex32;
+using ombrix::session::is_empty_reader;
 using ombrix::session::kProtocols;
 using ombrix::session::kShareMode;
-
-namespace {
-
-// pcsc-lite answers SCARD_E_NO_SMARTCARD for an empty reader where the
-// original platform answers SCARD_W_REMOVED_CARD: both are the empty-reader
-// outcome of a named connect.
-bool is_empty_reader(LONG result)
-{
-    return result == static_cast<LONG>(SCARD_W_REMOVED_CARD) ||
-           result == static_cast<LONG>(SCARD_E_NO_SMARTCARD);
-}
-
-} // namespace
 
 long CCardSession::Connect(const char* szReader)
 {

@@ -1,5 +1,7 @@
 #include "shell/trace.h"
 
+#include "ombrix/trace_control.h"
+
 #include "platform/platform.h"
 
 #include <cstdarg>
@@ -89,3 +91,14 @@ void configure_trace_from_environment()
 }
 
 } // namespace ombrix::shell
+
+namespace ombrix {
+
+void set_trace(unsigned short level, std::FILE* stream)
+{
+    g_pTraceFile = stream ? stream : stderr;
+    g_nTraceLevel = level;
+    g_bTraceOn = level != 0 ? 1 : 0;
+}
+
+} // namespace ombrix

@@ -39,16 +39,41 @@ public:
     long Get_ChannelUsed(unsigned char& channel);
 
     // -- readers and card selection
+    // Lists the readers that accept a test connection (with onlyWithCard 0,
+    // empty readers too): their names, each with its zero byte, `count` of
+    // them. With *ppList null the list is allocated with malloc and the
+    // caller frees it; otherwise `count` states the capacity of *ppList in
+    // bytes on entry, and names that do not fit give
+    // SCARD_E_INSUFFICIENT_BUFFER with `count` 0 and nothing written. Returns
+    // the result of the last test connection (judge success by `count`). The
+    // session is left without a card connection.
     long GetReaderList(int onlyWithCard, char** ppList, long& count);
     long GetReaderInfo();
+    // The reader vendor's name: 0 with `len` set, 1 when pbName is null or
+    // `len` too small (`len` unchanged), or the PC/SC error.
     long GetManufacturer(unsigned char* pbName, long& len);
+    // Lets the user choose a reader holding a card of the types registered for
+    // the library's provider (ombrix/selection.h); bSilent never asks. 1 with
+    // the name (and its zero byte, *pLen bytes) in the caller's 256-byte
+    // buffer *ppReader; 0 on failure, with the thread's last error
+    // (ombrix::platform::last_error) SCARD_E_NO_SMARTCARD after a cancel.
     static int SmartCardDialog(char** ppReader, long* pLen, int bSilent);
 
     // -- card-event monitoring
+    // One thread per watched reader calls back with the reader's name and an
+    // event: 1 card present at the start, 2 inserted, 3 removed, 4 the reader
+    // became unavailable. At most ten monitors run until the next stop.
+    // Watches the connected reader with the session's context (blocking).
     long StartCardMonitoring(void (*pfnInternal)(char*, int), void (*pfnExternal)(char*, int),
                              int checkDup);
+    // Watches a named reader with a context shared by these monitors,
+    // blocking or polling every 200 ms.
     static long StartCardMonitoringEx(char* reader, void (*pfnExternal)(char*, int), int checkDup,
                                       int blocking);
+    // Stops every monitor: once it returns no monitor starts another callback.
+    // Waits up to 5 s for the threads (a callback still running then is left
+    // to finish on its own thread); the session contexts that member-form
+    // monitors wait on have their waits cancelled. May be called from a callback.
     static void StopCardMonitoring();
 
 protected:

@@ -6,6 +6,7 @@
 #include "ombrix/types.h"
 #include "ombrix/status.h"
 #include "ombrix/app.h"
+#include "ombrix/trace_control.h"
 #include "ombrix/card_session.h"
 #include "ombrix/ombrix_r1.h"
 #include "ombrix/card_sm.h"

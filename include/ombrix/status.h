@@ -38,12 +38,20 @@ constexpr long OMBRIX_E_SM_BAD_CHALLENGE = -42;    // GET CHALLENGE answered ano
 constexpr long OMBRIX_E_R2_NO_LIFE_CYCLE = -60;    // GET DATA 01 83 answered 9000 without the life-cycle byte
 constexpr long OMBRIX_E_R2_SHORT_DATA = -61;       // a data object shorter than the bytes the command reads from it
 constexpr long OMBRIX_E_R2_DATA_TOO_LONG = -62;    // the command data cannot fit a one-byte Lc: nothing sent
+constexpr long OMBRIX_E_R2_SHORT_READ = -63;       // READ BINARY answered 9000 with fewer bytes than the read needed
+constexpr long OMBRIX_E_R2_OFFSET_LIMIT = -64;     // the transfer would pass offset FFFF of the file: nothing sent
+constexpr long OMBRIX_E_R2_BAD_FCI = -65;          // the file's size object is empty or longer than 4 bytes
+constexpr long OMBRIX_E_R2_FILE_TOO_LONG = -66;    // a length-prefixed file's content over 65535 bytes: nothing sent
+constexpr long OMBRIX_E_R2_NO_CHALLENGE = -67;     // GET CHALLENGE kept answering 9000 without bytes
 // -- first generation: -90 to -99
 constexpr long OMBRIX_E_R1_SHORT_READ = -90;       // READ BINARY answered 9000 with fewer bytes than the read needed
 constexpr long OMBRIX_E_R1_NO_LIFE_CYCLE = -91;    // GET DATA 01 83 answered 9000 without the life-cycle byte
 constexpr long OMBRIX_E_R1_BAD_FILE_SIZE = -92;    // a file size outside 0 to 65535: nothing sent
 constexpr long OMBRIX_E_R1_OFFSET_LIMIT = -93;     // the transfer would pass offset FFFF of the file: nothing sent
 // -- personalization and R22: -110 to -139
+constexpr long OMBRIX_E_PERSO_LIFE_CYCLE_00 = -110; // the card is in life-cycle phase 00, not the one the command needs: nothing sent
+constexpr long OMBRIX_E_PERSO_NO_RECORD = -111;     // a descriptor record the command needs is missing: nothing sent
+constexpr long OMBRIX_E_PERSO_FILE_TOO_LARGE = -112; // the file would pass 65535 bytes: nothing sent
 // -- packages and channels: -140 to -159
 
 // The text of any status code in words: PC/SC errors, ISO and card status

@@ -119,6 +119,9 @@ struct InprocPcsc::Impl {
 
     DWORD reader_state(const VirtualReader& r) const
     {
+        const DWORD counter = static_cast<DWORD>(r.event_count_ & 0xFFFF) << kEventCounterShift;
+        if (r.unavailable_)
+            return SCARD_STATE_UNAVAILABLE | SCARD_STATE_IGNORE | counter;
         DWORD state = r.card_ ? SCARD_STATE_PRESENT : SCARD_STATE_EMPTY;
         if (r.card_ && r.exclusive_)
             state |= SCARD_STATE_EXCLUSIVE;
@@ -175,6 +178,14 @@ void VirtualReader::set_held_exclusively(bool held)
     auto& impl = InprocPcsc::instance().impl();
     std::lock_guard lock(impl.mutex);
     exclusive_ = held;
+    impl.reader_changed(*this);
+}
+
+void VirtualReader::set_unavailable(bool unavailable)
+{
+    auto& impl = InprocPcsc::instance().impl();
+    std::lock_guard lock(impl.mutex);
+    unavailable_ = unavailable;
     impl.reader_changed(*this);
 }
 
@@ -622,6 +633,11 @@ bool refresh_states(InprocPcsc::Impl& s, SCARD_READERSTATEA* states, DWORD count
             rs.dwEventState = rs.dwCurrentState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
             continue;
         }
+        // Like pcsc-lite: a reader the caller asks to ignore is not looked at.
+        if (rs.dwCurrentState & SCARD_STATE_IGNORE) {
+            rs.dwEventState = SCARD_STATE_IGNORE;
+            continue;
+        }
         VirtualReader* r = s.find_reader(rs.szReader);
         if (r == nullptr) {
             error = SCARD_E_UNKNOWN_READER;
@@ -629,9 +645,10 @@ bool refresh_states(InprocPcsc::Impl& s, SCARD_READERSTATEA* states, DWORD count
         }
         const DWORD now = s.reader_state(*r);
         const DWORD believed = rs.dwCurrentState;
-        const DWORD state_bits = 0xFFFF & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+        const DWORD state_bits =
+            0xFFFF & ~static_cast<DWORD>(SCARD_STATE_CHANGED | SCARD_STATE_IGNORE);
         bool differs = believed == SCARD_STATE_UNAWARE ||
-                       (believed & state_bits & ~SCARD_STATE_IGNORE) != (now & state_bits);
+                       (believed & state_bits) != (now & state_bits);
         // pcsc-lite also reports a change when the event counter moved (a card
         // removed and inserted again between two waits).
         if ((believed >> kEventCounterShift) != 0 &&
@@ -659,6 +676,11 @@ LONG get_status_change(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATEA* 
         return SCARD_E_INVALID_HANDLE;
     if (count > 0 && states == nullptr)
         return SCARD_E_INVALID_PARAMETER;
+    // pcsc-lite answers at once, touching nothing, when every reader is ignored.
+    if (count > 0 && std::all_of(states, states + count, [](const SCARD_READERSTATEA& rs) {
+            return (rs.dwCurrentState & SCARD_STATE_IGNORE) != 0;
+        }))
+        return SCARD_S_SUCCESS;
     const unsigned cancel_epoch = s.contexts[context].cancel_epoch;
     const unsigned service_epoch = s.service_epoch;
     for (;;) {

@@ -58,6 +58,9 @@ public:
     // Another application reset the card: every open connection's next call
     // answers SCARD_W_RESET_CARD until it reconnects.
     void reset_card();
+    // The reader's state cannot be had (the reader went away, say): waits on it
+    // report SCARD_STATE_UNAVAILABLE | SCARD_STATE_IGNORE.
+    void set_unavailable(bool unavailable);
 
     // The reader's state, read and written by the PC/SC entry points under
     // the in-process PC/SC's lock. Tests use the operations above.
@@ -66,6 +69,7 @@ public:
     unsigned card_generation_ = 0; // grows with each insert/remove
     unsigned event_count_ = 0;     // the upper 16 bits of dwEventState, as pcsc-lite keeps them
     bool exclusive_ = false;
+    bool unavailable_ = false;
     unsigned long protocol_ = 0;   // 0: T=1
     std::string vendor_ = "Ombrix Virtual";
 };

@@ -1,0 +1,14 @@
+#include "platform/select_card.h"
+
+#include <unistd.h>
+
+namespace ombrix::platform {
+
+// There is no version number to read here. The library's own selection
+// dialog is always there, so report a version (6.1) past the one the dialog
+// needs.
+DWORD platform_version() { return 0x0106; }
+
+bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+} // namespace ombrix::platform

@@ -1,0 +1,556 @@
+// Card-event monitoring: one thread per watched reader, waiting on the
+// resource manager for that reader's state changes and calling the
+// application back with the reader's name and an event code.
+//
+// Generations: every stop begins a new generation of monitors. A thread
+// checks, under the table's lock, that its generation is still the current
+// one before it calls the application and before it sets or clears the
+// running flag, so a stop always wins over the threads it stopped, including
+// one whose thread had not run yet when the stop came.
+#include "ombrix/card_session.h"
+
+#include "ombrix/status.h"
+#include "platform/pcsc.h"
+#include "platform/platform.h"
+#include "platform/thread.h"
+#include "session/monitor_internal.h"
+#include "session/session_internal.h"
+#include "shell/trace.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+using ombrix::session::hex32;
+
+namespace {
+
+using Notify = void (*)(char*, int);
+
+constexpr int kMaxMonitors = 10;
+constexpr std::size_t kReaderCapacity = 260; // 259 characters and the zero byte
+constexpr std::size_t kStackBytes = 8192;
+constexpr unsigned kPollIntervalMs = 200;
+constexpr DWORD kStateBits = 0xFFFF;         // pcsc-lite counts events in the upper 16 bits
+constexpr DWORD kReaderGone = SCARD_STATE_UNAVAILABLE | SCARD_STATE_CHANGED | SCARD_STATE_IGNORE;
+constexpr LONG kWindowsInvalidHandle = 6;
+// How long a stop waits for the threads it stopped, and how often it cancels
+// their waits again meanwhile (a thread may have been about to wait when the
+// first cancel came, and a cancel ends only the waits in progress).
+constexpr auto kStopWait = std::chrono::seconds(5);
+constexpr auto kCancelAgain = std::chrono::milliseconds(20);
+
+enum Event { kPresent = 1, kInserted = 2, kRemoved = 3, kReaderUnavailable = 4 };
+
+unsigned fn32(Notify fn) { return hex32(static_cast<long long>(reinterpret_cast<std::uintptr_t>(fn))); }
+
+// Shared by a monitor's thread and the start and stop operations; guarded by
+// the table's lock. The thread keeps it alive for as long as it runs.
+struct MonitorControl {
+    unsigned generation;
+    bool ended = false;
+};
+
+// One registered monitor (owned by the table until a stop takes it).
+struct MONITOR_THREAD {
+    ombrix::platform::Thread thread;
+    std::uint32_t id = 0;
+    char reader[kReaderCapacity] = {};
+    SCARDCONTEXT context = 0; // what its thread waits on
+    std::shared_ptr<MonitorControl> control;
+};
+
+// Handed to the new thread, which owns it from then on.
+struct MONITOR_CONTEXT {
+    SCARDCONTEXT context = 0;
+    char reader[kReaderCapacity] = {};
+    Notify internal = nullptr;
+    Notify external = nullptr;
+    int blocking = 1;
+    std::shared_ptr<MonitorControl> control;
+};
+
+struct MonitorTable {
+    std::mutex mutex;
+    std::condition_variable thread_ended;
+    MONITOR_THREAD* g_MonitorThreads[kMaxMonitors] = {};
+    int g_nMonitorThreads = 0;
+    SCARDCONTEXT g_hMonitorContext = 0;
+    int g_bMonitoring = 1;
+    unsigned generation = 0;
+    // Monitors whose own callback stopped the monitoring: their thread could
+    // not be waited for then, so the next stop does.
+    std::unique_ptr<MONITOR_THREAD> orphans[kMaxMonitors];
+    int orphan_count = 0;
+};
+
+// Never destroyed: a thread a stop had to leave behind may still end after
+// the process began to exit.
+MonitorTable& table()
+{
+    static MonitorTable* monitors = new MonitorTable();
+    return *monitors;
+}
+
+// -- the monitoring thread ------------------------------------------------------
+
+class Monitor {
+public:
+    explicit Monitor(std::unique_ptr<MONITOR_CONTEXT> context) : c_(std::move(context)) {}
+
+    void run()
+    {
+        trace(1,
+              "Card Event Monitoring  %s - Reader %s - Internal notify 0x%08x - External notify "
+              "0x%08x\n",
+              c_->blocking ? "BLOCKING" : "CITRIX_SUPPORT", c_->reader, fn32(c_->internal),
+              fn32(c_->external));
+        try {
+            if (start_watching())
+                watch();
+        } catch (...) {
+            // A callback threw: nothing above this thread could catch it.
+            end_everyone();
+        }
+        trace(1, "\tEnd of card monitoring\n");
+        MonitorTable& t = table();
+        std::lock_guard lock(t.mutex);
+        c_->control->ended = true;
+        t.thread_ended.notify_all();
+    }
+
+private:
+    std::unique_ptr<MONITOR_CONTEXT> c_;
+    char scratch_[kReaderCapacity] = {}; // what the application is handed
+    DWORD believed_ = 0;                 // the current state of the next wait
+    DWORD previous_ = 0;                 // the event state of the last successful wait
+
+    bool current_locked() const { return c_->control->generation == table().generation; }
+
+    // Calls `fn` unless a stop came; false when it did (the thread then ends).
+    bool notify(Notify fn, int event)
+    {
+        if (fn == nullptr)
+            return true;
+        {
+            std::lock_guard lock(table().mutex);
+            if (!current_locked())
+                return false;
+        }
+        std::memcpy(scratch_, c_->reader, sizeof scratch_);
+        fn(scratch_, event);
+        return true;
+    }
+
+    bool notify_both(int event) { return notify(c_->internal, event) && notify(c_->external, event); }
+
+    // A wait starts from the last event state, but never asks to ignore the
+    // reader: pcsc-lite answers a wait on ignored readers at once, so a reader
+    // that went away would be reported again and again without a pause.
+    static DWORD next_wait_state(DWORD event_state) { return event_state & ~DWORD{SCARD_STATE_IGNORE}; }
+
+    SCARD_READERSTATEA fresh_state() const
+    {
+        SCARD_READERSTATEA state{};
+        state.szReader = c_->reader;
+        state.dwCurrentState = believed_;
+        state.cbAtr = sizeof state.rgbAtr;
+        return state;
+    }
+
+    // The initial state: a card already there is announced. False when a
+    // stop came first.
+    bool start_watching()
+    {
+        believed_ = SCARD_STATE_UNKNOWN;
+        SCARD_READERSTATEA state = fresh_state();
+        const LONG result = ombrix::platform::pcsc().GetStatusChangeA(c_->context, 0, &state, 1);
+        // A failed query tells nothing about the reader: nothing is announced.
+        previous_ = result == SCARD_S_SUCCESS ? state.dwEventState : SCARD_STATE_UNAWARE;
+        believed_ = next_wait_state(previous_);
+        if ((previous_ & SCARD_STATE_PRESENT) && !notify_both(kPresent))
+            return false;
+        MonitorTable& t = table();
+        std::lock_guard lock(t.mutex);
+        if (!current_locked())
+            return false;
+        t.g_bMonitoring = 1;
+        return true;
+    }
+
+    void watch()
+    {
+        const auto& api = ombrix::platform::pcsc();
+        for (;;) {
+            SCARD_READERSTATEA state = fresh_state();
+            trace(1,
+                  "\t*****BEFORE SCARDGETSTATUSCHANGE - Reader %s - rdrstReader.dwCurrentState "
+                  "0x%08x hContext 0x%x\n",
+                  c_->reader, hex32(state.dwCurrentState), hex32(c_->context));
+            LONG result;
+            if (c_->blocking) {
+                result = api.GetStatusChangeA(c_->context, INFINITE, &state, 1);
+                trace(1,
+                      "\t*****AFTER BLOCKING SCARDGETSTATUSCHANGE - Reader %s - "
+                      "rdrstReader.dwCurrentState 0x%08x hContext 0x%x\n",
+                      c_->reader, hex32(state.dwCurrentState), hex32(c_->context));
+                trace(1,
+                      "\t*****AFTER BLOCKING SCARDGETSTATUSCHANGE - Reader %s - "
+                      "rdrstReader.dwEventState 0x%08x \n",
+                      c_->reader, hex32(state.dwEventState));
+            } else {
+                result = api.GetStatusChangeA(c_->context, 0, &state, 1);
+                trace(1,
+                      "\t******AFTER NO BLOCKING SCARDGETSTATUSCHANGE - Reader %s - "
+                      "rdrstReader.dwCurrentState 0x%08x hContext 0x%x\n",
+                      c_->reader, hex32(state.dwCurrentState), hex32(c_->context));
+                trace(1,
+                      "\t******AFTER NO BLOCKING SCARDGETSTATUSCHANGE - Reader %s - "
+                      "rdrstReader.dwEventState 0x%08x \n",
+                      c_->reader, hex32(state.dwEventState));
+                ombrix::platform::sleep_ms(kPollIntervalMs);
+            }
+
+            if (result == SCARD_S_SUCCESS) {
+                if (!report(state.dwEventState))
+                    return;
+                previous_ = state.dwEventState;
+            } else if (!survives(result)) {
+                end_everyone();
+                return;
+            }
+            believed_ = next_wait_state(state.dwEventState);
+
+            MonitorTable& t = table();
+            std::lock_guard lock(t.mutex);
+            if (t.g_bMonitoring == 0 || !current_locked())
+                return;
+        }
+    }
+
+    // One successful wait, judged on the state bits against the last one.
+    // False when a stop came.
+    bool report(DWORD event_state)
+    {
+        const DWORD now = event_state & kStateBits;
+        const DWORD before = previous_ & kStateBits;
+        if ((now & SCARD_STATE_EMPTY) && (before & SCARD_STATE_PRESENT)) {
+            trace(1, "\tCard Removed - Reader %s - f1 0x%08x - f2 0x%08x\n", c_->reader,
+                  fn32(c_->internal), fn32(c_->external));
+            return notify_both(kRemoved);
+        }
+        if ((now & SCARD_STATE_PRESENT) && (before & SCARD_STATE_EMPTY)) {
+            trace(1, "\tCard Inserted - Reader %s - f1 0x%08x - f2 0x%08x\n", c_->reader,
+                  fn32(c_->internal), fn32(c_->external));
+            return notify_both(kInserted);
+        }
+        if (now == kReaderGone)
+            return notify(c_->external, kReaderUnavailable);
+        if (before & SCARD_STATE_EMPTY)
+            return notify(c_->internal, kPresent);
+        return true;
+    }
+
+    // Whether the thread goes on after a failed wait; traced either way.
+    static bool survives(LONG result)
+    {
+        const auto code = static_cast<std::uint32_t>(result);
+        switch (code) {
+        case static_cast<std::uint32_t>(SCARD_E_TIMEOUT):
+            return true;
+        case static_cast<std::uint32_t>(SCARD_W_UNRESPONSIVE_CARD):
+            trace(1, "-- SCARD_W_UNRESPONSIVE_CARD\n");
+            return true;
+        case static_cast<std::uint32_t>(SCARD_W_RESET_CARD):
+            trace(1, "-- SCARD_W_RESET_CARD\n");
+            return true;
+        case static_cast<std::uint32_t>(SCARD_W_REMOVED_CARD):
+            trace(1, "-- SCARD_W_REMOVED_CARD\n");
+            return true;
+        case static_cast<std::uint32_t>(SCARD_E_CANCELLED):
+            trace(1, "-- SCARD_E_CANCELLED\n");
+            return false;
+        // pcsc-lite answers SCARD_E_INVALID_HANDLE where Windows answers 6,
+        // once the context is gone.
+        case static_cast<std::uint32_t>(kWindowsInvalidHandle):
+        case static_cast<std::uint32_t>(SCARD_E_INVALID_HANDLE):
+            trace(1, "-- ERROR_INVALID_HANDLE\n");
+            return false;
+        case static_cast<std::uint32_t>(SCARD_E_UNKNOWN_READER):
+            trace(1, "-- SCARD_E_UNKNOWN_READER\n");
+            return false;
+        case static_cast<std::uint32_t>(SCARD_E_SYSTEM_CANCELLED):
+            trace(1, "-- SCARD_E_SYSTEM_CANCELLED\n");
+            return false;
+        case static_cast<std::uint32_t>(SCARD_E_NO_SERVICE):
+            trace(1, "-- SCARD_E_NO_SERVICE\n");
+            return false;
+        case static_cast<std::uint32_t>(SCARD_E_SERVICE_STOPPED):
+            trace(1, "-- SCARD_E_SERVICE_STOPPED\n");
+            return false;
+        default:
+            if (code < 256)
+                trace(1, "-- Error occured %08x\n", code);
+            else
+                trace(1, "-- Error ... occured %08x\n", code);
+            return false;
+        }
+    }
+
+    // A thread that ends on an error ends the others of its generation at
+    // their next wake-up.
+    void end_everyone()
+    {
+        MonitorTable& t = table();
+        std::lock_guard lock(t.mutex);
+        if (current_locked())
+            t.g_bMonitoring = 0;
+    }
+};
+
+void monitor_thread(void* argument)
+{
+    Monitor(std::unique_ptr<MONITOR_CONTEXT>(static_cast<MONITOR_CONTEXT*>(argument))).run();
+}
+
+// -- start and stop ---------------------------------------------------------------
+
+long refuse(long code)
+{
+    trace(1, "\tmonitor not started - %ld\n", code);
+    return code;
+}
+
+// A reader name that fits the records: 0, or the code that refuses it.
+long check_reader_name(const char* reader)
+{
+    if (reader == nullptr)
+        return ombrix::OMBRIX_E_NO_READER_NAME;
+    if (strnlen(reader, kReaderCapacity) >= kReaderCapacity)
+        return ombrix::OMBRIX_E_READER_NAME_TOO_LONG;
+    return 0;
+}
+
+struct StartRequest {
+    const char* reader;
+    SCARDCONTEXT context; // 0: the shared monitoring context
+    Notify internal;
+    Notify external;
+    int checkDup;
+    int blocking;
+};
+
+// Both forms, with the table locked.
+long start_locked(MonitorTable& t, const StartRequest& request)
+{
+    const auto& api = ombrix::platform::pcsc();
+    SCARDCONTEXT context = request.context;
+    if (context == 0) {
+        if (t.g_hMonitorContext == 0) {
+            trace(1, "\tSCardEstablishContext 1\n");
+            SCARDCONTEXT established = 0;
+            const LONG result = api.EstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &established);
+            if (result != SCARD_S_SUCCESS) {
+                trace(1, "\tcan't estabilish context - 0x%08x\n", hex32(result));
+                return result;
+            }
+            t.g_hMonitorContext = established;
+        } else {
+            trace(1, "\tcontext already set - 0x%08x\n", hex32(t.g_hMonitorContext));
+        }
+        context = t.g_hMonitorContext;
+    }
+
+    if (request.checkDup) {
+        for (int i = 0; i < t.g_nMonitorThreads; ++i) {
+            const MONITOR_THREAD* m = t.g_MonitorThreads[i];
+            // A monitor whose thread has ended watches nothing any more.
+            if (m != nullptr && !m->control->ended && std::strcmp(m->reader, request.reader) == 0) {
+                trace(1, "\talready monitoring %s\n", request.reader);
+                return 0;
+            }
+        }
+    }
+    if (t.g_nMonitorThreads >= kMaxMonitors)
+        return refuse(ombrix::OMBRIX_E_MONITOR_TABLE_FULL);
+
+    auto control = std::make_shared<MonitorControl>(MonitorControl{t.generation, false});
+    auto record = std::make_unique<MONITOR_THREAD>();
+    std::strcpy(record->reader, request.reader); // the length was checked
+    record->context = context;
+    record->control = control;
+    auto handed = std::make_unique<MONITOR_CONTEXT>();
+    handed->context = context;
+    std::strcpy(handed->reader, request.reader);
+    handed->internal = request.internal;
+    handed->external = request.external;
+    handed->blocking = request.blocking;
+    handed->control = control;
+
+    const long error = record->thread.start(monitor_thread, handed.get(), kStackBytes);
+    if (error != 0) {
+        trace(1, "\terror starting monitor : %08x\n", hex32(error));
+        ombrix::platform::set_last_error(error);
+        return error; // the record and the context go with their owners
+    }
+    handed.release(); // the thread's now
+    record->id = record->thread.id();
+    const int slot = t.g_nMonitorThreads;
+    trace(1, "\t(index %d - hThread %08x - ID %d - Reader %s)\n", slot, record->thread.handle(),
+          static_cast<int>(record->id), record->reader);
+    t.g_MonitorThreads[slot] = record.release();
+    ++t.g_nMonitorThreads;
+    trace(1, "OUT -> StartCardMonitoring\n");
+    return 0;
+}
+
+long start_monitor(const StartRequest& request)
+{
+    MonitorTable& t = table();
+    try {
+        std::lock_guard lock(t.mutex);
+        return start_locked(t, request);
+    } catch (const std::bad_alloc&) {
+        return refuse(ombrix::OMBRIX_E_NO_MEMORY);
+    } catch (...) {
+        return refuse(ombrix::OMBRIX_E_FAILED);
+    }
+}
+
+// The monitors a stop took out of the table, and the ones earlier stops
+// could not wait for.
+struct Stopped {
+    std::unique_ptr<MONITOR_THREAD> monitors[2 * kMaxMonitors];
+    int count = 0;
+};
+
+// Waits for the stopped threads to end, cancelling the waits of those still
+// running now and then. A thread still running after kStopWait (one stuck in
+// a callback) is let go; the calling thread, when a callback stops the
+// monitoring, is left for the next stop. A thread let go starts no further
+// callback and owns what it still uses.
+void wait_for_threads(MonitorTable& t, Stopped& stopped)
+{
+    const auto& api = ombrix::platform::pcsc();
+    const std::uint32_t self = ombrix::platform::thread_id();
+    const auto is_self = [&](int i) { return stopped.monitors[i]->id == self; };
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    bool ended[2 * kMaxMonitors] = {};
+    {
+        std::unique_lock lock(t.mutex);
+        const auto all_ended = [&] {
+            for (int i = 0; i < stopped.count; ++i)
+                if (!is_self(i) && !stopped.monitors[i]->control->ended)
+                    return false;
+            return true;
+        };
+        while (!all_ended()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline)
+                break;
+            if (t.thread_ended.wait_until(lock, std::min(deadline, now + kCancelAgain), all_ended))
+                break;
+            for (int i = 0; i < stopped.count; ++i)
+                if (!is_self(i) && !stopped.monitors[i]->control->ended)
+                    api.Cancel(stopped.monitors[i]->context);
+        }
+        for (int i = 0; i < stopped.count; ++i) {
+            ended[i] = !is_self(i) && stopped.monitors[i]->control->ended;
+            if (is_self(i) && t.orphan_count < kMaxMonitors)
+                t.orphans[t.orphan_count++] = std::move(stopped.monitors[i]);
+        }
+    }
+    for (int i = 0; i < stopped.count; ++i) {
+        if (!stopped.monitors[i])
+            continue; // left for the next stop
+        if (ended[i])
+            stopped.monitors[i]->thread.join();
+        else
+            stopped.monitors[i]->thread.detach();
+    }
+}
+
+} // namespace
+
+namespace ombrix::session {
+
+bool wait_until_monitors_running_at_most(int running, std::chrono::milliseconds timeout)
+{
+    MonitorTable& t = table();
+    std::unique_lock lock(t.mutex);
+    return t.thread_ended.wait_for(lock, timeout, [&] {
+        int alive = 0;
+        for (int i = 0; i < t.g_nMonitorThreads; ++i)
+            if (t.g_MonitorThreads[i] != nullptr && !t.g_MonitorThreads[i]->control->ended)
+                ++alive;
+        return alive <= running;
+    });
+}
+
+} // namespace ombrix::session
+
+long CCardSession::StartCardMonitoring(void (*pfnInternal)(char*, int),
+                                       void (*pfnExternal)(char*, int), int checkDup)
+{
+    trace(1, "IN  -> StartCardMonitoring\n");
+    if (m_szReader == nullptr || m_hContext == 0)
+        return refuse(ombrix::OMBRIX_E_MONITOR_NO_READER);
+    if (long refused = check_reader_name(m_szReader))
+        return refuse(refused);
+    return start_monitor({m_szReader, m_hContext, pfnInternal, pfnExternal, checkDup, 1});
+}
+
+long CCardSession::StartCardMonitoringEx(char* reader, void (*pfnExternal)(char*, int),
+                                         int checkDup, int blocking)
+{
+    if (long refused = check_reader_name(reader))
+        return refuse(refused);
+    return start_monitor({reader, 0, nullptr, pfnExternal, checkDup, blocking});
+}
+
+void CCardSession::StopCardMonitoring()
+{
+    const auto& api = ombrix::platform::pcsc();
+    MonitorTable& t = table();
+    Stopped stopped;
+    SCARDCONTEXT shared = 0;
+    {
+        std::lock_guard lock(t.mutex);
+        t.g_bMonitoring = 0;
+        ++t.generation;
+        trace(1, "\tmonitoring threads - %d\n", t.g_nMonitorThreads);
+        for (int i = 0; i < t.g_nMonitorThreads; ++i) {
+            std::unique_ptr<MONITOR_THREAD> m(t.g_MonitorThreads[i]);
+            t.g_MonitorThreads[i] = nullptr;
+            if (!m)
+                continue;
+            // The threads read no messages: they end through the generation
+            // and the cancelled waits.
+            trace(1, "\tstopping thread - %d\n", static_cast<int>(m->id));
+            if (m->context != t.g_hMonitorContext)
+                api.Cancel(m->context); // a session's context: its waits end as well
+            stopped.monitors[stopped.count++] = std::move(m);
+        }
+        t.g_nMonitorThreads = 0;
+        for (int i = 0; i < t.orphan_count; ++i)
+            stopped.monitors[stopped.count++] = std::move(t.orphans[i]);
+        t.orphan_count = 0;
+        shared = t.g_hMonitorContext;
+        t.g_hMonitorContext = 0; // a start from now on establishes its own
+        const LONG cancelled = api.Cancel(shared);
+        trace(1, "\tSCardCancel monitoring context result - 0x%08x\n", hex32(cancelled));
+    }
+
+    trace(1, "\twaiting until threads stop\n");
+    wait_for_threads(t, stopped);
+
+    trace(1, "\treleasing monitor context\n");
+    trace(1, "CONTEXT SCardReleaseContext 1 - 0x%08x\n", hex32(shared));
+    const LONG released = api.ReleaseContext(shared);
+    if (released != SCARD_S_SUCCESS)
+        trace(1, "\terror releasing monitoring context - 0x%08x\n", hex32(released));
+    trace(1, "\tStopCardMonitoring - DONE\n");
+}
