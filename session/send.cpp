@@ -70,13 +70,32 @@ void trace_script(int apdu_number, bool first, unsigned char cla, const APDU& ap
     trace(1, "le   =  %03xh\n", apdu.Le);
     if (apdu.Lc == 0 || apdu.data == nullptr)
         return;
+    // PINs and keys stay out of the trace unless the user opted in: their
+    // bytes are written as *** (the count and the layout stay visible).
+    const bool masked = g_bTraceSecrets == 0 &&
+                        ombrix::shell::is_secret_command(apdu.INS, apdu.P1, apdu.P2);
     trace(1, "data = ");
     for (unsigned i = 0; i < apdu.Lc; ++i) {
         if (i > 1 && i % 8 == 0)
             trace(1, "\n       ");
-        trace(1, " %03xh", apdu.data[i]);
+        if (masked)
+            trace(1, " ***h");
+        else
+            trace(1, " %03xh", apdu.data[i]);
     }
     trace(1, "\n");
+}
+
+constexpr unsigned char kLastChannel = 19;
+
+// The class byte of a command of class 00 on logical channel `channel` (1 to
+// 19). Channels 1 to 3 go into bits 1-2 of the first interindustry class
+// (0000 00cc); channels 4 to 19 into bits 1-4 of the further interindustry
+// class as channel - 4 (0100 cccc): written plainly, 4 to 15 would set the
+// secure-messaging and chaining bits of the first class.
+constexpr unsigned char channel_class(unsigned char channel)
+{
+    return channel <= 3 ? channel : static_cast<unsigned char>(0x40 | (channel - 4));
 }
 
 // A status word must start with 6x or 9x; anything else (00 00 among them)
@@ -94,9 +113,15 @@ long CCardSession::Send(APDU apdu, unsigned char* pbResp, unsigned char* pbRespL
         (apdu.Lc != 0 && apdu.data == nullptr))
         return ombrix::OMBRIX_E_INVALID_ARGUMENT;
 
+    // Only a class of 00 follows the channel in use; 80, 0C and the like go
+    // out as the command says.
+    const bool on_channel = m_ChannelUsed != 0 && apdu.CLA == 0;
+    if (on_channel && m_ChannelUsed > kLastChannel)
+        return ombrix::OMBRIX_E_CHANNEL_OUT_OF_RANGE;
+
     const auto& api = ombrix::platform::pcsc();
     ExchangeBuffers buffers;
-    const unsigned char cla = (m_ChannelUsed != 0 && apdu.CLA == 0) ? m_ChannelUsed : apdu.CLA;
+    const unsigned char cla = on_channel ? channel_class(m_ChannelUsed) : apdu.CLA;
     const std::size_t command_length = build_command(apdu, cla, buffers.command);
 
     const bool first = m_nApduCount == 0;

@@ -12,6 +12,7 @@
 unsigned short g_nTraceLevel = 0;
 int g_bTraceOn = 0;
 FILE* g_pTraceFile = nullptr;
+int g_bTraceSecrets = 0;
 
 namespace {
 constexpr std::size_t kTraceBuffer = 256;
@@ -69,8 +70,24 @@ int trace(unsigned short level, const char* format, ...)
 
 namespace ombrix::shell {
 
+bool is_secret_command(unsigned char ins, unsigned char p1, unsigned char p2)
+{
+    switch (ins) {
+    case 0x20: // VERIFY
+    case 0x24: // CHANGE REFERENCE DATA, CHANGE KEY, CHANGE KEY DATA
+    case 0x2C: // RESET RETRY COUNTER
+        return true;
+    case 0xDA: // PUT DATA: the object description holds the object's value
+        return p1 == 0x01 && p2 == 0x6E;
+    default:
+        return false;
+    }
+}
+
 void configure_trace_from_environment()
 {
+    const char* secrets = std::getenv("OMBRIX_TRACE_SECRETS");
+    g_bTraceSecrets = secrets != nullptr && std::strcmp(secrets, "1") == 0;
     const char* level = std::getenv("OMBRIX_TRACE");
     if (level == nullptr || *level == '\0')
         return;

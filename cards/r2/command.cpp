@@ -5,6 +5,12 @@
 
 namespace ombrix::r2 {
 
+namespace {
+// SM_ENC_SIG_C adds 87 L+1 01, up to 8 bytes of padding and 8E 08 MAC: more
+// plain data than this would not fit the protected command's one-byte Lc.
+constexpr unsigned char kMaxProtectedData = 239;
+} // namespace
+
 Command::Command(COmbrixR2& card, unsigned char cla, unsigned char ins, unsigned char p1,
                  unsigned char p2)
     : card_(card)
@@ -48,6 +54,9 @@ long Command::send()
         return OMBRIX_E_R2_DATA_TOO_LONG;
     APDU wire = apdu_;
     if (sm_ != nullptr) {
+        // Refused before the bridge sends anything (key derivation included).
+        if (apdu_.Lc > kMaxProtectedData)
+            return OMBRIX_E_SM_DATA_TOO_LONG;
         APDU wrapped{};
         if (long rc = card_.Evaluate_SM(apdu_, wrapped, sm_); rc != 0)
             return rc;

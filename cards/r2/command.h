@@ -27,7 +27,9 @@ public:
     // The bytes are read during send() only.
     Command& data(std::span<const unsigned char> bytes);
     Command& le(unsigned char le);
-    // Null: plain. Otherwise the command is wrapped (and its answer kept as it comes).
+    // Null: plain. Otherwise the command is wrapped (and its answer kept as
+    // it comes); more than 239 data bytes cannot be wrapped and send() refuses
+    // them with OMBRIX_E_SM_DATA_TOO_LONG before anything goes out.
     Command& protect(SMFLAGS* pSM);
 
     // 0 for 9000; else the bridge's refusal or failure, the PC/SC error, or
@@ -49,6 +51,16 @@ private:
 // The card answered with a status word (whatever it was): neither the bridge
 // nor the exchange failed. PC/SC errors lie outside 0..FFFF on every platform.
 constexpr bool exchange_completed(long status) { return status >= 0 && status <= 0xFFFF; }
+
+// The class byte of one piece of a chained command: 10 while more pieces
+// follow, 00 for the last. The session puts its logical channel only into a
+// class byte of 00, so on channels 1 to 3 the channel is joined here: the
+// chain must not split between two channels.
+constexpr unsigned char chain_class(unsigned char channel, bool last)
+{
+    const unsigned char base = last ? 0x00 : 0x10;
+    return channel >= 1 && channel <= 3 ? static_cast<unsigned char>(base | channel) : base;
+}
 
 constexpr long status_of(unsigned char sw1, unsigned char sw2)
 {

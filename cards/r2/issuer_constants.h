@@ -28,7 +28,9 @@ std::span<const std::uint8_t, kTransportKeySize> default_transport_key();
 // The protected body of the argument-less FORMAT, sent unchanged (Lc 30).
 std::span<const std::uint8_t, kFormatBodySize> format_body();
 
-// The executable packages and their activation data.
+// The executable packages and their activation data (the LOAD EXECUTABLE
+// data of each). The library sends them as they are; in the demonstration
+// file an activation block is the first 8 bytes of its image's SHA-256.
 std::span<const std::uint8_t, kGenKeyImageSize> gen_key_package_image();
 std::span<const std::uint8_t, kActivationSize> gen_key_activation();
 std::span<const std::uint8_t, kChannelImageSize> channel_package_image();

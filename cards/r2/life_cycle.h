@@ -5,6 +5,7 @@
 
 #include "cards/r2/command.h"
 #include "ombrix/ombrix_r2.h"
+#include "ombrix/status.h"
 
 namespace ombrix::r2 {
 
@@ -39,6 +40,18 @@ inline void leave_personalization_phase(COmbrixR2& card)
 {
     if (card.GetLifeCycle() == kPhasePersonalization)
         card.cmdPHASE_CONTROL();
+}
+
+// The gate of the commands that run only in one phase (FORMAT and CHANGE KEY
+// on a blank card), given what GetLifeCycle answered: 0 when the card is in
+// `phase`, else what the command returns without sending anything: the
+// life-cycle byte, or the failure of reading it. A card in phase 00 would make
+// that a 0, a success for a command never sent: it gets a code of its own.
+constexpr long phase_refusal(long lifeCycle, long phase)
+{
+    if (lifeCycle == phase)
+        return 0;
+    return lifeCycle == 0 ? OMBRIX_E_PERSO_LIFE_CYCLE_00 : lifeCycle;
 }
 
 } // namespace ombrix::r2

@@ -1,6 +1,7 @@
-// PERFORM SECURITY OPERATION: decipher and encipher with a key of the card,
-// after restoring the security environment and setting the key. These run
-// plain: the SMFLAGS argument is accepted and not used.
+// PERFORM SECURITY OPERATION: digital signature, decipherment and
+// encipherment with a key of the card, after restoring the security
+// environment and setting the key; and the card's proprietary signature.
+// These run plain: the SMFLAGS argument is accepted and not used.
 #include "ombrix/ombrix_r2.h"
 
 #include "cards/r2/command.h"
@@ -18,21 +19,36 @@ namespace {
 constexpr unsigned char kInsPso = 0x2A;
 constexpr unsigned char kPsoPlain = 0x80;
 constexpr unsigned char kPsoCryptogram = 0x86;
+constexpr unsigned char kPsoSignature = 0x9E;
+constexpr unsigned char kPsoHash = 0x9A;
+constexpr unsigned char kClaProprietary = 0x80;
+constexpr unsigned char kInsSignAlgo08 = 0x24;
 constexpr unsigned char kLePso = 0x90;
 
-// MSE RESTORE bSE, MSE SET tag/key, then 00 2A p1 p2 with the data and Le 90;
-// the answer is copied to pbOut on 9000.
-long pso(COmbrixR2& card, unsigned char p1, unsigned char p2, COmbrixR2::t_MSE_CSETAG tag,
-         unsigned char bSE, unsigned char bKeyRef, std::span<const unsigned char> data,
-         unsigned char* pbOut, unsigned char* pcbOut)
+// The operation's command header.
+struct Operation {
+    unsigned char cla, ins, p1, p2;
+    COmbrixR2::t_MSE_CSETAG tag; // the template MSE SET names the key in
+};
+constexpr Operation kDecipher{0x00, kInsPso, kPsoPlain, kPsoCryptogram, COmbrixR2::CSE_CT};
+constexpr Operation kEncipher{0x00, kInsPso, kPsoCryptogram, kPsoPlain, COmbrixR2::CSE_CT};
+constexpr Operation kSign{0x00, kInsPso, kPsoSignature, kPsoHash, COmbrixR2::CSE_DST};
+constexpr Operation kSignAlgo08{kClaProprietary, kInsSignAlgo08, 0x00, 0x00, COmbrixR2::CSE_CT};
+
+// MSE RESTORE bSE, MSE SET tag/key, then the operation with the data and
+// Le 90; the answer is copied to pbOut on 9000. A refused MSE sends no more.
+long pso(COmbrixR2& card, const Operation& op, unsigned char bSE, unsigned char bKeyRef,
+         const unsigned char* pbData, unsigned char cbData, unsigned char* pbOut,
+         unsigned char* pcbOut)
 {
-    if ((pbOut != nullptr && pcbOut == nullptr) || (!data.empty() && data.data() == nullptr))
+    const std::span<const unsigned char> data(pbData, pbData ? cbData : 0);
+    if ((pbOut != nullptr && pcbOut == nullptr) || (cbData != 0 && pbData == nullptr))
         return ombrix::OMBRIX_E_INVALID_ARGUMENT;
     if (long rc = card.cmdMSE(bSE); rc != 0)
         return rc;
-    if (long rc = card.cmdMSE(tag, bKeyRef); rc != 0)
+    if (long rc = card.cmdMSE(op.tag, bKeyRef); rc != 0)
         return rc;
-    Command cmd(card, 0x00, kInsPso, p1, p2);
+    Command cmd(card, op.cla, op.ins, op.p1, op.p2);
     if (long rc = cmd.data(data).le(kLePso).send(); rc != 0)
         return rc;
     const auto answer = cmd.response();
@@ -76,8 +92,7 @@ long COmbrixR2::cmdPSO_DEC_ISO(unsigned char bSE, unsigned char bKeyRef, unsigne
                                unsigned char cbData, unsigned char* pbOut, unsigned char* pcbOut,
                                SMFLAGS* /*pSM*/)
 {
-    return pso(*this, kPsoPlain, kPsoCryptogram, CSE_CT, bSE, bKeyRef,
-               std::span<const unsigned char>(pbData, pbData ? cbData : 0), pbOut, pcbOut);
+    return pso(*this, kDecipher, bSE, bKeyRef, pbData, cbData, pbOut, pcbOut);
 }
 
 // 00 2A 86 80: the card enciphers the data.
@@ -85,8 +100,25 @@ long COmbrixR2::cmdPSO_ENC_ISO(unsigned char bSE, unsigned char bKeyRef, unsigne
                                unsigned char cbData, unsigned char* pbOut, unsigned char* pcbOut,
                                SMFLAGS* /*pSM*/)
 {
-    return pso(*this, kPsoCryptogram, kPsoPlain, CSE_CT, bSE, bKeyRef,
-               std::span<const unsigned char>(pbData, pbData ? cbData : 0), pbOut, pcbOut);
+    return pso(*this, kEncipher, bSE, bKeyRef, pbData, cbData, pbOut, pcbOut);
+}
+
+// 00 2A 9E 9A: the card signs the hash (or DigestInfo) with the key set for
+// the digital signature template.
+long COmbrixR2::cmdPSO_CDS(unsigned char bSE, unsigned char bKeyRef, unsigned char* pbData,
+                           unsigned char cbData, unsigned char* pbOut, unsigned char* pcbOut,
+                           SMFLAGS* /*pSM*/)
+{
+    return pso(*this, kSign, bSE, bKeyRef, pbData, cbData, pbOut, pcbOut);
+}
+
+// 80 24 00 00: the card's own signature, with the key set for the
+// confidentiality template.
+long COmbrixR2::cmdPSO_CDS_ALGO08(unsigned char bSE, unsigned char bKeyRef, unsigned char* pbData,
+                                  unsigned char cbData, unsigned char* pbOut,
+                                  unsigned char* pcbOut, SMFLAGS* /*pSM*/)
+{
+    return pso(*this, kSignAlgo08, bSE, bKeyRef, pbData, cbData, pbOut, pcbOut);
 }
 
 long COmbrixR2::cmdPSO_DEC(unsigned char bSE, unsigned char bKeyRef, unsigned char* pbData,

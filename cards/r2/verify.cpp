@@ -14,7 +14,6 @@ namespace {
 
 constexpr unsigned char kInsVerify = 0x20;
 constexpr unsigned char kLocalReference = 0x80; // reference specific to the current DF
-constexpr unsigned char kClaChained = 0x10;      // more pieces follow
 constexpr unsigned long kPiece = 100;
 
 } // namespace
@@ -24,15 +23,15 @@ constexpr unsigned long kPiece = 100;
 long COmbrixR2::cmdVERIFY(unsigned char bRef, unsigned char* pbPIN, unsigned char cbPIN,
                           SMFLAGS* pSM)
 {
+    if (pbPIN == nullptr)
+        return ombrix::OMBRIX_E_INVALID_ARGUMENT;
     std::size_t length = cbPIN;
-    if (length == 0 && pbPIN != nullptr) {
+    if (length == 0) {
         // A string of 256 or more characters cannot travel in one short command.
         length = ::strnlen(reinterpret_cast<const char*>(pbPIN), 256);
         if (length > 255)
             return ombrix::OMBRIX_E_R2_DATA_TOO_LONG;
     }
-    if (length != 0 && pbPIN == nullptr)
-        return ombrix::OMBRIX_E_INVALID_ARGUMENT;
     return Command(*this, 0x00, kInsVerify, 0x00, bRef | kLocalReference)
         .data({pbPIN, length})
         .protect(pSM)
@@ -40,7 +39,8 @@ long COmbrixR2::cmdVERIFY(unsigned char bRef, unsigned char* pbPIN, unsigned cha
 }
 
 // Pieces of 100 bytes, the last one the remainder (or a whole 100); all but
-// the last with CLA 10. The first failure ends the chain and is returned.
+// the last with CLA 10, on the session's logical channel. The first failure
+// ends the chain and is returned; the card is then left inside the chain.
 long COmbrixR2::cmdVERIFYex(unsigned char bRef, unsigned char* pbData, unsigned long dwLen,
                             SMFLAGS* pSM)
 {
@@ -50,8 +50,8 @@ long COmbrixR2::cmdVERIFYex(unsigned char bRef, unsigned char* pbData, unsigned 
     do {
         const unsigned long piece = std::min(kPiece, dwLen - offset);
         const bool last = offset + piece == dwLen;
-        const long rc = Command(*this, last ? 0x00 : kClaChained, kInsVerify, 0x00,
-                                bRef | kLocalReference)
+        const unsigned char cla = ombrix::r2::chain_class(m_ChannelUsed, last);
+        const long rc = Command(*this, cla, kInsVerify, 0x00, bRef | kLocalReference)
                             .data({pbData + offset, piece})
                             .protect(pSM)
                             .send();

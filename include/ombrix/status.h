@@ -53,6 +53,8 @@ constexpr long OMBRIX_E_PERSO_LIFE_CYCLE_00 = -110; // the card is in life-cycle
 constexpr long OMBRIX_E_PERSO_NO_RECORD = -111;     // a descriptor record the command needs is missing: nothing sent
 constexpr long OMBRIX_E_PERSO_FILE_TOO_LARGE = -112; // the file would pass 65535 bytes: nothing sent
 // -- packages and channels: -140 to -159
+constexpr long OMBRIX_E_CHANNEL_NO_NUMBER = -140;    // MANAGE CHANNEL answered 9000 without the number of the channel it opened
+constexpr long OMBRIX_E_CHANNEL_OUT_OF_RANGE = -141; // a logical channel above 19: no class byte can carry it
 
 // The text of any status code in words: PC/SC errors, ISO and card status
 // words, the library's own codes ("security status not satisfied", "card

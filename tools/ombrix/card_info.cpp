@@ -58,9 +58,8 @@ std::optional<std::string> model_name(std::uint8_t b0, std::uint8_t b1)
     return std::nullopt;
 }
 
-CardInfo read_card_info(CardLink& link)
+void read_card_model(CardLink& link, CardInfo& info)
 {
-    CardInfo info;
     if (auto id = get_data(link, kModel, kModelLe, info.model.status, "model")) {
         if (id->size() >= 2) {
             info.model_id.assign(id->begin(), id->begin() + 2);
@@ -71,6 +70,12 @@ CardInfo read_card_info(CardLink& link)
             info.model.note = "the model identifier is shorter than 2 bytes";
         }
     }
+}
+
+CardInfo read_card_info(CardLink& link)
+{
+    CardInfo info;
+    read_card_model(link, info);
     if (auto lc = get_data(link, kLifeCycle, kLifeCycleLe, info.life_cycle.status, "life cycle")) {
         if (!lc->empty())
             info.life_cycle.value = (*lc)[0];

@@ -33,4 +33,8 @@ std::optional<std::string> model_name(std::uint8_t b0, std::uint8_t b1);
 // failed exchange throws ToolError (the card is gone, the service stopped).
 CardInfo read_card_info(CardLink& link);
 
+// Only the model (GET DATA 01 82): `model` and `model_id` of `info`, the same
+// way read_card_info reads them. The card commands choose their card class by it.
+void read_card_model(CardLink& link, CardInfo& info);
+
 } // namespace ombrix::cli

@@ -199,6 +199,9 @@ TEST(SimRunner, RemoveClosesTheConnectionUntilInsertAsksAgain)
     ASSERT_TRUE(reader.accept_card());
     EXPECT_EQ(reader.ask({0x04}), (Bytes{0x3B, 0x00}));
     sim.stop();
+    // The counter is bumped on the runner's thread; wait for it, bounded.
+    for (int i = 0; i < 500 && hooks.insertions.load() < 2; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(hooks.insertions, 2);
 }
 

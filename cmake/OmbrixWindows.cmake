@@ -1,0 +1,28 @@
+# What the Windows build needs beyond the common build (see docs/windows.md).
+
+# Every executable and DLL in one directory, so that the test programs and
+# the tool find the project's DLLs (ombrix, qvcrypto, qvbiolib) beside them.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+
+# The build's programs run under Wine when cross-compiling: gtest discovery,
+# ctest. A prefix of the build tree's own keeps the tests' registry entries
+# out of the user's Wine.
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    find_program(OMBRIX_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/bin)
+    if(OMBRIX_WINE)
+        set(OMBRIX_WINEPREFIX ${PROJECT_BINARY_DIR}/wine)
+        set(CMAKE_CROSSCOMPILING_EMULATOR
+            env WINEPREFIX=${OMBRIX_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+            ${OMBRIX_WINE})
+    endif()
+endif()
+
+# GoogleTest is not packaged for mingw: build Debian's sources with the rest.
+if(BUILD_TESTING AND NOT TARGET GTest::gtest)
+    set(OMBRIX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${OMBRIX_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    foreach(_gtest_target gtest gtest_main gmock gmock_main)
+        add_library(GTest::${_gtest_target} ALIAS ${_gtest_target})
+    endforeach()
+endif()
