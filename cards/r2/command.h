@@ -59,7 +59,14 @@ constexpr bool exchange_completed(long status) { return status >= 0 && status <=
 constexpr unsigned char chain_class(unsigned char channel, bool last)
 {
     const unsigned char base = last ? 0x00 : 0x10;
-    return channel >= 1 && channel <= 3 ? static_cast<unsigned char>(base | channel) : base;
+    if (channel >= 1 && channel <= 3)
+        return static_cast<unsigned char>(base | channel);
+    // Channels 4 to 19 live in the further interindustry classes (0100 cccc),
+    // whose chaining bit is the same 10; the last piece keeps class 00 and
+    // gets its channel from the session.
+    if (channel >= 4 && channel <= 19 && !last)
+        return static_cast<unsigned char>(0x40 | base | (channel - 4));
+    return base;
 }
 
 constexpr long status_of(unsigned char sw1, unsigned char sw2)

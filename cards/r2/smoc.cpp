@@ -45,7 +45,12 @@ long COmbrixR2::cmdVERIFYSMOC(unsigned char bRef, PbHandleBir& bir)
     for (unsigned offset = 0; offset < kRecordSize; offset += kPiece) {
         const unsigned piece = std::min(kPiece, kRecordSize - offset);
         const bool last = offset + piece == kRecordSize;
-        const unsigned char header[kHeader] = {ombrix::r2::chain_class(m_ChannelUsed, last),
+        // These pieces bypass the session, so the last one carries its
+        // channel itself.
+        unsigned char cla = ombrix::r2::chain_class(m_ChannelUsed, last);
+        if (last && m_ChannelUsed >= 4 && m_ChannelUsed <= 19)
+            cla = static_cast<unsigned char>(0x40 | (m_ChannelUsed - 4));
+        const unsigned char header[kHeader] = {cla,
                                                kInsVerify, 0x00,
                                                static_cast<unsigned char>(bRef | kLocalReference),
                                                static_cast<unsigned char>(piece)};

@@ -22,15 +22,21 @@ using Sw = std::uint16_t;
 // The ISO/IEC 7816-4 status words the card answers.
 namespace sw {
 inline constexpr Sw kOk = 0x9000;
+inline constexpr Sw kAuthenticationFailed = 0x6300;
+inline constexpr Sw kTriesLeft = 0x63C0; // | the tries left (0 to 15)
 inline constexpr Sw kWrongLength = 0x6700;
 inline constexpr Sw kChannelNotSupported = 0x6881;
 inline constexpr Sw kSmNotSupported = 0x6882;
 inline constexpr Sw kChainingNotSupported = 0x6884;
 inline constexpr Sw kIncompatibleFileStructure = 0x6981;
 inline constexpr Sw kSecurityNotSatisfied = 0x6982;
+inline constexpr Sw kBlocked = 0x6983;
+inline constexpr Sw kReferenceDataNotUsable = 0x6984;
 inline constexpr Sw kConditionsNotSatisfied = 0x6985;
 inline constexpr Sw kNoCurrentEf = 0x6986;
+inline constexpr Sw kBadSmObjects = 0x6988;
 inline constexpr Sw kWrongData = 0x6A80;
+inline constexpr Sw kFunctionNotSupported = 0x6A81;
 inline constexpr Sw kFileNotFound = 0x6A82;
 inline constexpr Sw kRecordNotFound = 0x6A83;
 inline constexpr Sw kNotEnoughMemory = 0x6A84;
@@ -66,6 +72,9 @@ struct Command {
     std::uint8_t p2 = 0;
     Bytes data;
     std::optional<std::size_t> le;
+    // Arrived under secure messaging that checked out (set by the card when
+    // it unwraps a protected command).
+    bool secured = false;
 
     std::uint16_t p1p2() const { return static_cast<std::uint16_t>(p1 << 8 | p2); }
 };

@@ -2,7 +2,12 @@
 
 #include "sim/card/templates.h"
 
+#include "cards/r2/issuer_constants.h"
+
+#include <openssl/crypto.h>
+
 #include <algorithm>
+#include <utility>
 
 namespace ombrix::sim::card {
 
@@ -11,6 +16,7 @@ namespace {
 constexpr std::uint8_t kAllPhases = kPhaseBlank | kPhaseOperational | kPhaseAdmin | kPhaseOther;
 constexpr std::uint8_t kFileAccessPhases = kPhaseOperational | kPhaseAdmin;
 constexpr std::size_t kMaxResponseData = 256;
+constexpr std::uint8_t kSmFamily4 = 1; // class bits b3-b4 of the `_4` family
 
 std::uint16_t be16(std::span<const std::uint8_t> v)
 {
@@ -34,9 +40,9 @@ bool df_name_in_use(const FileNode* root, std::span<const std::uint8_t> name)
 
 } // namespace
 
-// The instruction tables (STYLE example 14): INS -> handler and the phases in
-// which it may run. The class byte picks the table.
-const std::array<CardOs::InsEntry, 9> CardOs::kInterindustry{{
+// The instruction tables: INS -> handler, the phases in which it may run and
+// what else it allows. The class byte picks the table.
+const std::array<CardOs::InsEntry, 18> CardOs::kInterindustry{{
     {0xA4, &CardOs::select_file, kAllPhases},
     {0xB0, &CardOs::read_binary, kFileAccessPhases},
     {0xD6, &CardOs::update_binary, kFileAccessPhases},
@@ -46,15 +52,40 @@ const std::array<CardOs::InsEntry, 9> CardOs::kInterindustry{{
     {0xE0, &CardOs::create_file, kPhaseAdmin},
     {0xE4, &CardOs::delete_file, kPhaseAdmin},
     {0xCA, &CardOs::get_data, kAllPhases},
+    {0x20, &CardOs::verify, kFileAccessPhases, kChaining},
+    {0x24, &CardOs::change_reference_data, kFileAccessPhases},
+    {0x2C, &CardOs::reset_retry_counter, kFileAccessPhases},
+    {0xEA, &CardOs::reset_security_status, kFileAccessPhases},
+    {0x22, &CardOs::manage_security_environment, kFileAccessPhases},
+    {0x2A, &CardOs::perform_security_operation, kFileAccessPhases},
+    {0x84, &CardOs::get_challenge, kPhaseBlank | kFileAccessPhases, kSecondGeneration},
+    {0x82, &CardOs::external_authenticate, kFileAccessPhases, kSecondGeneration},
+    {0x46, &CardOs::generate_key_pair, kPhaseAdmin, kSecondGeneration},
 }};
 
-const std::array<CardOs::InsEntry, 1> CardOs::kProprietary{{
+const std::array<CardOs::InsEntry, 3> CardOs::kProprietary{{
     {0x10, &CardOs::phase_control, kPhaseBlank | kPhaseOperational | kPhaseAdmin},
+    {0x24, &CardOs::proprietary_signature, kFileAccessPhases, kSecondGeneration},
+    {0x24, &CardOs::change_key, kPhaseBlank, kSecondGeneration, card_sm::Protection4::EncMac},
 }};
 
 CardOs::CardOs(Persistent state) : p_(std::move(state))
 {
+    // The card's key for the `_C` family: its identification data under the
+    // issuer's master key, as the issuer personalized it.
+    std::array<std::uint8_t, issuer::kMasterKeySize> master{};
+    issuer::master_key(master);
+    if (p_.identification.size() >= 16)
+        sm_key_ = card_sm::personalized_key(std::span<const std::uint8_t, 16>(p_.identification.data(), 16),
+                                            master);
+    OPENSSL_cleanse(master.data(), master.size());
     reset();
+}
+
+CardOs::~CardOs()
+{
+    OPENSSL_cleanse(sm_key_.data(), sm_key_.size());
+    OPENSSL_cleanse(p_.transport_key.data(), p_.transport_key.size());
 }
 
 Bytes CardOs::atr() const
@@ -67,13 +98,14 @@ void CardOs::reset()
     channels_ = {};
     channels_[0].open = true;
     channels_[0].current_df = p_.mf.get();
+    challenge_.reset();
 }
 
 Bytes CardOs::transmit(std::span<const std::uint8_t> raw) noexcept
 {
     try {
         const Command cmd = parse_command(raw);
-        Response r = dispatch(cmd);
+        Response r = dispatch(cmd, raw);
         const std::size_t limit = std::min(cmd.le.value_or(kMaxResponseData), kMaxResponseData);
         if (r.data.size() > limit)
             r.data.resize(limit);
@@ -87,23 +119,27 @@ Bytes CardOs::transmit(std::span<const std::uint8_t> raw) noexcept
     }
 }
 
-Response CardOs::dispatch(const Command& cmd)
+Response CardOs::dispatch(const Command& cmd, std::span<const std::uint8_t> raw)
 {
     const ClassByte cls = decode_class(cmd.cla);
     Channel& ch = channels_[cls.channel];
     if (!ch.open)
         refuse(sw::kChannelNotSupported);
+    // A challenge serves the one command that follows it on its channel.
+    challenge_ = std::exchange(ch.challenge, std::nullopt);
+    // A chained VERIFY goes on across GET CHALLENGE (each protected piece
+    // fetches its own); any other command ends it.
+    if (ch.chain && (cls.proprietary || (cmd.ins != 0x84 && (cmd.ins != 0x20 || cmd.p2 != ch.chain->p2))))
+        ch.chain.reset();
     const InsEntry& entry = lookup(cls, cmd.ins);
-    // Command chaining: later work lets VERIFY accept it.
-    if (cls.chained)
+    if (cls.chained && (entry.flags & kChaining) == 0)
         refuse(sw::kChainingNotSupported);
     if ((entry.phases & phase()) == 0)
         refuse(sw::kConditionsNotSatisfied);
-    if (cls.sm != 0) {
-        const Command plain = unwrap_secure(cmd, ch);
-        return wrap_secure((this->*entry.run)(plain, ch), cmd, ch);
-    }
-    return (this->*entry.run)(cmd, ch);
+    if (cls.sm == 0)
+        return (this->*entry.run)(cmd, ch);
+    const Command plain = unwrap_secure(raw, cls, entry);
+    return wrap_secure((this->*entry.run)(plain, ch), cmd, cls);
 }
 
 CardOs::ClassByte CardOs::decode_class(std::uint8_t cla) const
@@ -133,16 +169,28 @@ CardOs::ClassByte CardOs::decode_class(std::uint8_t cla) const
 
 const CardOs::InsEntry& CardOs::lookup(const ClassByte& cls, std::uint8_t ins) const
 {
-    const auto find_in = [ins](const auto& table) -> const InsEntry* {
-        for (const InsEntry& e : table)
-            if (e.ins == ins)
-                return &e;
-        return nullptr;
-    };
-    const InsEntry* e = cls.proprietary ? find_in(kProprietary) : find_in(kInterindustry);
-    if (e == nullptr)
-        refuse(sw::kInsNotSupported);
-    return *e;
+    const bool second = model().generation == Generation::Second;
+    const InsEntry* plain = nullptr;
+    const InsEntry* protected4 = nullptr;
+    const std::span<const InsEntry> table =
+        cls.proprietary ? std::span<const InsEntry>(kProprietary) : std::span<const InsEntry>(kInterindustry);
+    for (const InsEntry& e : table) {
+        if (e.ins != ins || ((e.flags & kSecondGeneration) != 0 && !second))
+            continue;
+        (e.protection4 ? protected4 : plain) = &e;
+    }
+    if (cls.proprietary && cls.sm == kSmFamily4) {
+        if (protected4 != nullptr)
+            return *protected4;
+        if (plain != nullptr)
+            refuse(sw::kSmNotSupported); // the command has no `_4` form
+    } else {
+        if (plain != nullptr)
+            return *plain;
+        if (protected4 != nullptr)
+            refuse(sw::kSecurityNotSatisfied); // it runs only protected
+    }
+    refuse(sw::kInsNotSupported);
 }
 
 std::uint8_t CardOs::phase() const
@@ -155,14 +203,11 @@ std::uint8_t CardOs::phase() const
     }
 }
 
-Command CardOs::unwrap_secure(const Command&, Channel&)
+void CardOs::check_file_access(const FileNode& file, Op op, const Command& cmd, const Channel& ch) const
 {
-    refuse(sw::kSmNotSupported);
-}
-
-Response CardOs::wrap_secure(Response plain, const Command&, Channel&)
-{
-    return plain;
+    check_access(model().generation, file, op, ch.security);
+    if (!cmd.secured && sm_required(model().generation, file, op))
+        refuse(sw::kSecurityNotSatisfied);
 }
 
 // ---------------------------------------------------------------- selection
@@ -294,7 +339,7 @@ Response CardOs::read_binary(const Command& cmd, Channel& ch)
     if (!cmd.data.empty())
         refuse(sw::kWrongLength);
     FileNode& ef = current_ef(ch, false);
-    check_access(model().generation, ef, Op::Read, ch.security);
+    check_file_access(ef, Op::Read, cmd, ch);
     const std::size_t offset = cmd.p1p2();
     if (offset >= ef.data.size())
         refuse(sw::kWrongP1P2);
@@ -308,7 +353,7 @@ Response CardOs::update_binary(const Command& cmd, Channel& ch)
     if (cmd.data.empty())
         refuse(sw::kWrongLength);
     FileNode& ef = current_ef(ch, false);
-    check_access(model().generation, ef, Op::Update, ch.security);
+    check_file_access(ef, Op::Update, cmd, ch);
     const std::size_t offset = cmd.p1p2();
     if (offset >= ef.data.size())
         refuse(sw::kWrongP1P2);
@@ -341,7 +386,7 @@ Response CardOs::read_record(const Command& cmd, Channel& ch)
     if (!cmd.data.empty())
         refuse(sw::kWrongLength);
     FileNode& ef = current_ef(ch, true);
-    check_access(model().generation, ef, Op::Read, ch.security);
+    check_file_access(ef, Op::Read, cmd, ch);
     return {ef.records[record_index(cmd, ef)], sw::kOk};
 }
 
@@ -350,7 +395,7 @@ Response CardOs::update_record(const Command& cmd, Channel& ch)
     if (cmd.data.empty())
         refuse(sw::kWrongLength);
     FileNode& ef = current_ef(ch, true);
-    check_access(model().generation, ef, Op::Update, ch.security);
+    check_file_access(ef, Op::Update, cmd, ch);
     const std::size_t index = record_index(cmd, ef);
     check_record_length(ef, cmd.data.size());
     if (ef.record_bytes() - ef.records[index].size() + cmd.data.size() > ef.size)
@@ -364,7 +409,7 @@ Response CardOs::append_record(const Command& cmd, Channel& ch)
     if (cmd.data.empty())
         refuse(sw::kWrongLength);
     FileNode& ef = current_ef(ch, true);
-    check_access(model().generation, ef, Op::Append, ch.security);
+    check_file_access(ef, Op::Append, cmd, ch);
     if (cmd.p1p2() != 0)
         refuse(sw::kWrongP1P2);
     check_record_length(ef, cmd.data.size());
@@ -389,7 +434,7 @@ Response CardOs::create_file(const Command& cmd, Channel& ch)
     if (parent == nullptr)
         refuse(sw::kFileNotFound);
     const bool df = spec.kind == FileKind::Df;
-    check_access(model().generation, *parent, df ? Op::CreateDf : Op::CreateEf, ch.security);
+    check_file_access(*parent, df ? Op::CreateDf : Op::CreateEf, cmd, ch);
     if (df && parent->depth() + 1 >= kMaxDepth)
         refuse(sw::kNotEnoughMemory);
     if (spec.fid == kMfFid || spec.fid == parent->fid || parent->child(spec.fid) != nullptr)
@@ -437,7 +482,7 @@ Response CardOs::delete_file(const Command& cmd, Channel& ch)
         refuse(sw::kFileNotFound);
     if (victim == p_.mf.get())
         refuse(sw::kConditionsNotSatisfied); // the MF goes only by FORMAT
-    check_access(model().generation, *victim, Op::Delete, ch.security);
+    check_file_access(*victim, Op::Delete, cmd, ch);
 
     FileNode* parent = victim->parent;
     for (Channel& c : channels_) {

@@ -1,22 +1,60 @@
 // Internal: the card operating system. One object per card: the persistent
-// state (the image: model, identification, life cycle, files, and the places
-// later work fills: PINs, keys, packages) and the volatile state (per
-// logical channel: current DF/EF and security state), and the instruction
-// tables that dispatch each command to its handler.
+// state (the image: model, identification, life cycle, files, PINs, keys,
+// packages) and the volatile state (per
+// logical channel: current DF/EF, security state, challenge, chain and
+// security environment), and the instruction tables that dispatch each
+// command to its handler.
 #pragma once
 
 #include "sim/card/apdu.h"
+#include "sim/card/crypto.h"
 #include "sim/card/file_system.h"
 #include "sim/card/model_traits.h"
-
-#include <nlohmann/json.hpp>
+#include "sim/card_sm/card_sm.h"
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 namespace ombrix::sim::card {
+
+inline constexpr std::size_t kChallengeSize = 8;
+using Challenge = std::array<std::uint8_t, kChallengeSize>;
+
+// The longest reference data (PIN, biometric template) the card holds, and
+// so the longest chained VERIFY it assembles.
+inline constexpr std::size_t kMaxReferenceData = 1024;
+
+// A PIN object (a biometric reference is one too: its value is the
+// template, matched byte for byte).
+struct PinObject {
+    std::uint8_t reference = 0;  // 01 to 7F
+    Bytes value;
+    std::uint8_t max_tries = 3;  // 1 to 15
+    std::uint8_t tries = 3;      // left; 0: blocked
+    std::size_t min_length = 1;  // of a new value
+    std::uint8_t unblock = 0;    // the PIN object holding the resetting code; 0: none
+};
+
+// A triple-DES key (object class 10).
+struct DesKey {
+    std::uint8_t reference = 0;
+    Bytes value;                    // 8, 16 or 24 bytes
+    std::uint8_t use = kAcAlways;   // condition of PSO and EXTERNAL AUTHENTICATE with it
+    std::uint8_t change = kAcNever; // condition of CHANGE REFERENCE DATA on it
+};
+
+// An RSA key pair: object 20 (the private key) and object 21 (its public key).
+struct RsaKey {
+    std::uint8_t reference = 0;
+    crypto::Pkey key;
+    std::uint8_t use = kAcAlways; // condition of every operation with it
+};
+
+// How the answers to `_C`-protected commands travel.
+enum class ResponseProtection { Plain, Mac, Enc, EncMac };
 
 // Volatile state of one logical channel. Channel 0 is always open.
 struct Channel {
@@ -24,6 +62,20 @@ struct Channel {
     FileNode* current_df = nullptr;
     FileNode* current_ef = nullptr;
     SecurityState security;
+    // The last GET CHALLENGE of 8 bytes, kept for the command that follows.
+    std::optional<Challenge> challenge;
+    // A chained VERIFY being assembled: its P2 and the pieces so far.
+    struct Chain {
+        std::uint8_t p2 = 0;
+        Bytes data;
+    };
+    std::optional<Chain> chain;
+    // The security environment: the keys MSE SET named.
+    struct Environment {
+        std::uint8_t number = 0;
+        std::optional<std::uint8_t> signature_key;       // B6
+        std::optional<std::uint8_t> confidentiality_key; // B8
+    } environment;
 };
 
 inline constexpr std::size_t kChannelCount = 4;
@@ -47,15 +99,21 @@ struct Persistent {
     std::uint32_t memory_kb = 32;
     std::unique_ptr<FileNode> mf; // null: no file system (a blank second-generation card)
     std::vector<Bytes> packages;  // GET DATA 01 88 entries, six bytes each
-    // Kept unchanged until later work gives them meaning (PIN and key
-    // objects, security environments); they round-trip through the image.
-    nlohmann::json pins = nlohmann::json::array();
-    nlohmann::json keys = nlohmann::json::array();
+    std::vector<PinObject> pins;
+    std::vector<DesKey> des_keys;
+    std::vector<RsaKey> rsa_keys;
+    // Second generation: the key of the `_4` family (CHANGE KEY, and FORMAT
+    // and ERASE FILE when they come), and how protected answers travel.
+    std::array<std::uint8_t, 16> transport_key{};
+    ResponseProtection responses = ResponseProtection::Plain;
 };
 
 class CardOs {
 public:
     explicit CardOs(Persistent state);
+    ~CardOs(); // wipes the card's keys from memory
+    CardOs(const CardOs&) = delete;
+    CardOs& operator=(const CardOs&) = delete;
 
     Bytes atr() const;
     void reset();
@@ -71,28 +129,41 @@ public:
 
 private:
     using Handler = Response (CardOs::*)(const Command&, Channel&);
+    // What an instruction-table entry allows besides its phases.
+    enum Flag : std::uint8_t {
+        kChaining = 1,         // command chaining (CLA bit 10): VERIFY
+        kSecondGeneration = 2, // unknown to the first generation
+    };
     struct InsEntry {
         std::uint8_t ins;
         Handler run;
         std::uint8_t phases; // Phase bits in which the command may run
+        std::uint8_t flags = 0;
+        // Set: the proprietary command exists only in the `_4` family (class
+        // 84) under the transport key; the class picks it apart from a plain
+        // command of the same instruction (84 24 CHANGE KEY, 80 24 signature).
+        std::optional<card_sm::Protection4> protection4 = std::nullopt;
     };
     struct ClassByte {
         bool proprietary = false;
         bool chained = false;
-        std::uint8_t sm = 0; // bits b3-b4
+        std::uint8_t sm = 0; // bits b3-b4: 1 the `_4` family (proprietary), 3 the `_C` family
         std::size_t channel = 0;
     };
 
-    Response dispatch(const Command& cmd);
+    Response dispatch(const Command& cmd, std::span<const std::uint8_t> raw);
     ClassByte decode_class(std::uint8_t cla) const;
     const InsEntry& lookup(const ClassByte& cls, std::uint8_t ins) const;
     std::uint8_t phase() const;
 
-    // Secure messaging (CLA bits 0C, and 04 on the proprietary classes): the
-    // one place where later work verifies and unwraps a protected command
-    // before the plain command runs, and protects its response.
-    Command unwrap_secure(const Command& protected_command, Channel& ch);
-    Response wrap_secure(Response plain, const Command& protected_command, Channel& ch);
+    // Secure messaging: the one place where a protected command is verified
+    // and unwrapped before the plain command runs (a refusal: 6988, nothing
+    // runs), and where its answer is protected when the card's image asks
+    // for protected answers.
+    Command unwrap_secure(std::span<const std::uint8_t> raw, const ClassByte& cls,
+                          const InsEntry& entry);
+    Response wrap_secure(Response plain, const Command& protected_command, const ClassByte& cls);
+    std::size_t protected_answer_limit() const;
 
     // Interindustry instructions.
     Response select_file(const Command& cmd, Channel& ch);
@@ -104,21 +175,49 @@ private:
     Response create_file(const Command& cmd, Channel& ch);
     Response delete_file(const Command& cmd, Channel& ch);
     Response get_data(const Command& cmd, Channel& ch);
+    Response verify(const Command& cmd, Channel& ch);
+    Response change_reference_data(const Command& cmd, Channel& ch);
+    Response reset_retry_counter(const Command& cmd, Channel& ch);
+    Response reset_security_status(const Command& cmd, Channel& ch);
+    Response get_challenge(const Command& cmd, Channel& ch);
+    Response external_authenticate(const Command& cmd, Channel& ch);
+    Response manage_security_environment(const Command& cmd, Channel& ch);
+    Response perform_security_operation(const Command& cmd, Channel& ch);
+    Response generate_key_pair(const Command& cmd, Channel& ch);
     // Proprietary instructions.
     Response phase_control(const Command& cmd, Channel& ch);
+    Response proprietary_signature(const Command& cmd, Channel& ch);
+    Response change_key(const Command& cmd, Channel& ch);
 
     // Helpers.
     FileNode* select_by_fid(const Channel& ch, std::span<const std::uint8_t> data) const;
     FileNode* select_path(FileNode* start, std::span<const std::uint8_t> path) const;
     void make_current(Channel& ch, FileNode* file) const;
     FileNode& current_ef(Channel& ch, bool records) const;
+    // The file's access condition for `op`, then its secure-messaging
+    // requirement (a plain command to a file that demands protection: 6982).
+    void check_file_access(const FileNode& file, Op op, const Command& cmd, const Channel& ch) const;
     Bytes memory_object() const;
+    PinObject& pin(std::uint8_t p2);
+    DesKey& des_key(std::uint8_t reference);
+    RsaKey& rsa_key(std::uint8_t reference);
+    RsaKey& environment_key(const std::optional<std::uint8_t>& reference, const Channel& ch);
+    // A reference-data comparison that counts: a match refills the counter,
+    // a mismatch takes a try and clears the reference from the channel.
+    bool try_reference(PinObject& pin, std::span<const std::uint8_t> offered, Channel& ch,
+                       std::uint8_t p2);
+    Response pso_first_generation(const Command& cmd, Channel& ch);
 
-    static const std::array<InsEntry, 9> kInterindustry;
-    static const std::array<InsEntry, 1> kProprietary;
+    static const std::array<InsEntry, 18> kInterindustry;
+    static const std::array<InsEntry, 3> kProprietary;
 
     Persistent p_;
     std::array<Channel, kChannelCount> channels_{};
+    std::array<std::uint8_t, 16> sm_key_{}; // the card's own key, from its identification data
+    // The challenge the current command found (taken from its channel when
+    // it arrived), and the one its protected answer is MACed from.
+    std::optional<Challenge> challenge_;
+    Challenge response_prefix_{};
 };
 
 } // namespace ombrix::sim::card

@@ -171,18 +171,39 @@ bool SecurityState::satisfies(std::uint8_t ac_byte) const
                        [ac_byte](std::uint8_t ref) { return (ref & 0x7F) == (ac_byte & 0x7F); });
 }
 
-void check_access(Generation generation, const FileNode& file, Op op, const SecurityState& state)
+void SecurityState::grant(std::uint8_t p2)
 {
-    const auto pos = ac_position(generation, file.is_df(), op);
-    if (!pos)
-        return;
-    const std::uint8_t ac = *pos < file.ac.size() ? file.ac[*pos] : kAcNever;
+    revoke(p2);
+    satisfied.push_back(p2);
+}
+
+void SecurityState::revoke(std::uint8_t p2)
+{
+    std::erase_if(satisfied, [p2](std::uint8_t ref) { return (ref & 0x7F) == (p2 & 0x7F); });
+}
+
+void check_condition(std::uint8_t ac, const SecurityState& state)
+{
     if (ac == kAcAlways)
         return;
     if (ac == kAcNever)
         refuse(sw::kConditionsNotSatisfied);
     if (!state.satisfies(ac))
         refuse(sw::kSecurityNotSatisfied);
+}
+
+bool sm_required(Generation generation, const FileNode& file, Op op)
+{
+    const auto pos = ac_position(generation, file.is_df(), op);
+    return pos && *pos < file.sm.size() && file.sm[*pos] != 0xFF;
+}
+
+void check_access(Generation generation, const FileNode& file, Op op, const SecurityState& state)
+{
+    const auto pos = ac_position(generation, file.is_df(), op);
+    if (!pos)
+        return;
+    check_condition(*pos < file.ac.size() ? file.ac[*pos] : kAcNever, state);
 }
 
 } // namespace ombrix::sim::card

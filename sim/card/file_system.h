@@ -40,7 +40,7 @@ struct FileNode {
     std::uint8_t record_size = 0;   // linear fixed: record length; linear variable: maximum (0 = 255)
     Bytes name;                     // DF name (84), DFs only
     Bytes ac;                       // access conditions (86), one byte per operation
-    Bytes sm;                       // secure-messaging requirements (8B / CB), kept for later work
+    Bytes sm;                       // secure-messaging descriptor (8B / CB): see sm_required
     Bytes proprietary;              // the 85 element, kept and echoed
     Bytes data;                     // transparent EF: exactly `size` bytes
     std::vector<Bytes> records;     // record EF
@@ -77,16 +77,31 @@ Bytes default_ac(Model model, bool df);
 inline constexpr std::uint8_t kAcAlways = 0x00;
 inline constexpr std::uint8_t kAcNever = 0xFF;
 
-// The security state of one channel: the references (PINs and keys, by
-// number) satisfied so far. Later work fills it (VERIFY, EXTERNAL
-// AUTHENTICATE) and scopes the local references to their DF.
+// The security state of one channel: the references satisfied so far (by
+// VERIFY and EXTERNAL AUTHENTICATE), each as the command's P2 named it (81
+// for the local reference 01). PIN and key objects are card-wide: the local
+// bit is kept, not scoped to a DF.
 struct SecurityState {
     std::vector<std::uint8_t> satisfied;
+
+    // Records `p2` as satisfied (replacing the same reference number).
+    void grant(std::uint8_t p2);
+    // Forgets the reference number of `p2`, local or not.
+    void revoke(std::uint8_t p2);
 
     // An access-condition byte other than 00 and FF names a reference by its
     // number; bit 8 (the "local" bit) is not compared.
     bool satisfies(std::uint8_t ac_byte) const;
 };
+
+// Refuses with 6982 (reference not satisfied) or 6985 (never) unless the
+// condition byte `ac` (00 always, FF never, else a reference) is met.
+void check_condition(std::uint8_t ac, const SecurityState& state);
+
+// The file's secure-messaging descriptor (the 8B / CB value) demands a
+// protected command for `op`: its byte at the operation's access-condition
+// position is present and not FF.
+bool sm_required(Generation generation, const FileNode& file, Op op);
 
 // Refuses with 6982 (reference not satisfied) or 6985 (never) unless `op` is
 // allowed on `file`. A condition byte that the file's element does not reach

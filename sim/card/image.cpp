@@ -1,6 +1,9 @@
 #include "sim/card/image.h"
 
+#include "cards/r2/issuer_constants.h"
+
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 #include <set>
 
@@ -214,6 +217,148 @@ json save_file(const FileNode& node)
     return out;
 }
 
+std::uint8_t get_byte(const json& obj, const char* key, std::uint8_t fallback, const std::string& context)
+{
+    return opt(obj, key) ? get_hex(obj, key, 1, 1, context)[0] : fallback;
+}
+
+std::uint8_t get_reference(const json& obj, const char* key, const std::string& context)
+{
+    const json* v = opt(obj, key);
+    if (v == nullptr)
+        fail(context, std::string("\"") + key + "\" is missing");
+    const auto ref = static_cast<std::uint8_t>(get_uint(*v, 0x7F, context, key));
+    if (ref == 0)
+        fail(context, std::string("\"") + key + "\" must be 1 to 127");
+    return ref;
+}
+
+std::vector<PinObject> load_pins(const json& pins)
+{
+    if (!pins.is_array())
+        fail("image", "\"pins\" must be an array");
+    std::vector<PinObject> out;
+    for (const json& obj : pins) {
+        check_keys(obj, {"reference", "value", "tries", "max_tries", "min_length", "unblock"}, "pin");
+        PinObject pin;
+        pin.reference = get_reference(obj, "reference", "pin");
+        const std::string context = "pin " + std::to_string(pin.reference);
+        for (const PinObject& other : out)
+            if (other.reference == pin.reference)
+                fail(context, "the reference is used twice");
+        pin.value = get_hex(obj, "value", 1, kMaxReferenceData, context);
+        if (const json* v = opt(obj, "max_tries"))
+            pin.max_tries = static_cast<std::uint8_t>(get_uint(*v, 15, context, "max_tries"));
+        if (pin.max_tries == 0)
+            fail(context, "\"max_tries\" must be 1 to 15");
+        pin.tries = pin.max_tries;
+        if (const json* v = opt(obj, "tries"))
+            pin.tries = static_cast<std::uint8_t>(get_uint(*v, pin.max_tries, context, "tries"));
+        if (const json* v = opt(obj, "min_length"))
+            pin.min_length = get_uint(*v, kMaxReferenceData, context, "min_length");
+        if (pin.min_length == 0)
+            pin.min_length = 1;
+        if (opt(obj, "unblock"))
+            pin.unblock = get_reference(obj, "unblock", context);
+        if (pin.unblock == pin.reference)
+            fail(context, "a PIN cannot unblock itself");
+        out.push_back(std::move(pin));
+    }
+    for (const PinObject& pin : out)
+        if (pin.unblock != 0 &&
+            std::none_of(out.begin(), out.end(), [&](const PinObject& p) { return p.reference == pin.unblock; }))
+            fail("pin " + std::to_string(pin.reference), "\"unblock\" names no PIN");
+    return out;
+}
+
+// "keys": class 10 triple-DES keys, class 20 RSA private keys (PKCS #8 PEM)
+// and class 21 their public keys (PEM), which must match.
+void load_keys(const json& keys, Persistent& p)
+{
+    if (!keys.is_array())
+        fail("image", "\"keys\" must be an array");
+    const bool second = traits(p.model).generation == Generation::Second;
+    std::vector<std::pair<std::uint8_t, crypto::Pkey>> publics;
+    for (const json& obj : keys) {
+        check_keys(obj, {"class", "reference", "value", "private_key", "public_key", "use", "change"}, "key");
+        const std::uint8_t cls = get_hex(obj, "class", 1, 1, "key")[0];
+        const std::uint8_t ref = get_reference(obj, "reference", "key");
+        const std::string context = "key " + to_hex(std::span(&cls, 1)) + " " + std::to_string(ref);
+        if (cls == 0x10) {
+            if (opt(obj, "private_key") || opt(obj, "public_key"))
+                fail(context, "a triple-DES key has a \"value\"");
+            DesKey key{ref, get_hex(obj, "value", 8, 24, context), get_byte(obj, "use", kAcAlways, context),
+                       get_byte(obj, "change", kAcNever, context)};
+            if (!crypto::tdes_key_length_ok(key.value.size()))
+                fail(context, "\"value\" must hold 8, 16 or 24 bytes");
+            if (std::any_of(p.des_keys.begin(), p.des_keys.end(), [&](const DesKey& k) { return k.reference == ref; }))
+                fail(context, "the reference is used twice");
+            p.des_keys.push_back(std::move(key));
+        } else if ((cls == 0x20 || cls == 0x21) && second) {
+            const bool priv = cls == 0x20;
+            for (const char* other : {"value", "change", priv ? "public_key" : "private_key"})
+                if (opt(obj, other))
+                    fail(context, std::string("\"") + other + "\" does not belong to this object");
+            const std::string pem = get_string(obj, priv ? "private_key" : "public_key", context);
+            crypto::Pkey key = priv ? crypto::private_from_pem(pem) : crypto::public_from_pem(pem);
+            if (!key)
+                fail(context, "not an RSA key in PEM");
+            if (priv) {
+                if (std::any_of(p.rsa_keys.begin(), p.rsa_keys.end(), [&](const RsaKey& k) { return k.reference == ref; }))
+                    fail(context, "the reference is used twice");
+                p.rsa_keys.push_back(RsaKey{ref, key, get_byte(obj, "use", kAcAlways, context)});
+            } else {
+                if (opt(obj, "use"))
+                    fail(context, "the use condition belongs to object 20");
+                publics.emplace_back(ref, key);
+            }
+        } else {
+            fail(context, second ? "object class 10, 20 or 21" : "the first generation holds class 10 keys only");
+        }
+    }
+    for (const auto& [ref, key] : publics) {
+        const auto pair = std::find_if(p.rsa_keys.begin(), p.rsa_keys.end(),
+                                       [ref = ref](const RsaKey& k) { return k.reference == ref; });
+        if (pair == p.rsa_keys.end() || !crypto::same_public_key(pair->key, key))
+            fail("key 21 " + std::to_string(ref), "does not match a private key 20");
+    }
+}
+
+constexpr std::array<std::pair<ResponseProtection, std::string_view>, 4> kResponseModes{{
+    {ResponseProtection::Plain, "plain"},
+    {ResponseProtection::Mac, "mac"},
+    {ResponseProtection::Enc, "enc"},
+    {ResponseProtection::EncMac, "enc-mac"},
+}};
+
+json save_pins(const std::vector<PinObject>& pins)
+{
+    json out = json::array();
+    for (const PinObject& pin : pins) {
+        json obj{{"reference", pin.reference}, {"value", to_hex(pin.value)}, {"tries", pin.tries},
+                 {"max_tries", pin.max_tries}, {"min_length", pin.min_length}};
+        if (pin.unblock != 0)
+            obj["unblock"] = pin.unblock;
+        out.push_back(std::move(obj));
+    }
+    return out;
+}
+
+json save_keys(const Persistent& p)
+{
+    json out = json::array();
+    const auto byte = [](std::uint8_t b) { return to_hex(std::span(&b, 1)); };
+    for (const DesKey& k : p.des_keys)
+        out.push_back(json{{"class", "10"}, {"reference", k.reference}, {"value", to_hex(k.value)},
+                           {"use", byte(k.use)}, {"change", byte(k.change)}});
+    for (const RsaKey& k : p.rsa_keys) {
+        out.push_back(json{{"class", "20"}, {"reference", k.reference},
+                           {"private_key", crypto::private_to_pem(k.key)}, {"use", byte(k.use)}});
+        out.push_back(json{{"class", "21"}, {"reference", k.reference}, {"public_key", crypto::public_to_pem(k.key)}});
+    }
+    return out;
+}
+
 } // namespace
 
 std::optional<Persistent> load_image(const json& image, std::string& error)
@@ -221,7 +366,7 @@ std::optional<Persistent> load_image(const json& image, std::string& error)
     try {
         check_keys(image,
                    {"format", "comment", "model", "identification", "life_cycle", "memory_kb", "mf",
-                    "packages", "pins", "keys"},
+                    "packages", "pins", "keys", "transport_key", "responses"},
                    "image");
         if (get_string(image, "format", "image") != kImageFormat)
             fail("image", "\"format\" must be \"" + std::string(kImageFormat) + "\"");
@@ -256,12 +401,26 @@ std::optional<Persistent> load_image(const json& image, std::string& error)
                 p.packages.push_back(*bytes);
             }
         }
-        for (const char* key : {"pins", "keys"}) {
-            if (const json* v = opt(image, key)) {
-                if (!v->is_array())
-                    fail("image", std::string("\"") + key + "\" must be an array");
-                (std::string_view(key) == "pins" ? p.pins : p.keys) = *v;
-            }
+        if (const json* pins = opt(image, "pins"))
+            p.pins = load_pins(*pins);
+        if (const json* keys = opt(image, "keys"))
+            load_keys(*keys, p);
+        const bool second = t.generation == Generation::Second;
+        const auto transport = issuer::default_transport_key();
+        std::copy(transport.begin(), transport.end(), p.transport_key.begin());
+        if (opt(image, "transport_key")) {
+            if (!second)
+                fail("image", "the first generation has no \"transport_key\"");
+            const Bytes key = get_hex(image, "transport_key", 16, 16, "image");
+            std::copy(key.begin(), key.end(), p.transport_key.begin());
+        }
+        if (opt(image, "responses")) {
+            const std::string mode = get_string(image, "responses", "image");
+            const auto it = std::find_if(kResponseModes.begin(), kResponseModes.end(),
+                                         [&](const auto& m) { return m.second == mode; });
+            if (it == kResponseModes.end() || (!second && it->first != ResponseProtection::Plain))
+                fail("image", "\"responses\" must be plain, mac, enc or enc-mac (plain on the first generation)");
+            p.responses = it->first;
         }
         return p;
     } catch (const ImageError& e) {
@@ -286,8 +445,14 @@ json save_image(const Persistent& p)
     for (const Bytes& e : p.packages)
         packages.push_back(to_hex(e));
     out["packages"] = std::move(packages);
-    out["pins"] = p.pins;
-    out["keys"] = p.keys;
+    out["pins"] = save_pins(p.pins);
+    out["keys"] = save_keys(p);
+    if (traits(p.model).generation == Generation::Second) {
+        out["transport_key"] = to_hex(p.transport_key);
+        for (const auto& [mode, name] : kResponseModes)
+            if (mode == p.responses)
+                out["responses"] = std::string(name);
+    }
     return out;
 }
 

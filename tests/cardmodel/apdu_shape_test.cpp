@@ -45,6 +45,8 @@ TEST(ApduShape, UnknownInstructionAnswers6D00)
     EXPECT_EQ(sw(*r2, "00 10 00 00"), 0x6D00); // PHASE CONTROL is
     auto r1 = demo(Model::R1);
     EXPECT_EQ(sw(*r1, "B0 B0 00 00"), 0x6D00);
+    EXPECT_EQ(sw(*r1, "00 84 00 00 08"), 0x6D00); // GET CHALLENGE: second generation only
+    EXPECT_EQ(sw(*r1, "B0 24 00 00 01 00"), 0x6D00);
 }
 
 TEST(ApduShape, ClosedLogicalChannelAnswers6881)
@@ -60,13 +62,14 @@ TEST(ApduShape, ChainingIsRefusedWhereNotSupported)
     EXPECT_EQ(sw(*card, "10 D6 00 00 01 AA"), 0x6884);
 }
 
-TEST(ApduShape, SecureMessagingIsRefusedUntilImplemented)
+TEST(ApduShape, SecureMessagingFamiliesTheCardDoesNotKnow)
 {
     auto card = demo(Model::R2);
-    EXPECT_EQ(sw(*card, "0C B0 00 00 0A 87 09 01 00 00 00 00 00 00 00 00"), 0x6882);
-    EXPECT_EQ(sw(*card, "04 A4 00 00 02 3F 00"), 0x6882);
-    EXPECT_EQ(sw(*card, "84 10 00 00"), 0x6882); // proprietary class, SM bits 01
-    EXPECT_EQ(sw(*card, "84 06 00 00"), 0x6D00); // no such proprietary instruction yet
+    EXPECT_EQ(sw(*card, "04 A4 00 00 02 3F 00"), 0x6882); // SM bits 01 on the interindustry class
+    EXPECT_EQ(sw(*card, "08 A4 00 00 02 3F 00"), 0x6882); // SM bits 10: header not authenticated
+    EXPECT_EQ(sw(*card, "84 10 00 00"), 0x6882);          // PHASE CONTROL has no `_4` form
+    EXPECT_EQ(sw(*card, "84 06 00 00"), 0x6D00);          // no such proprietary instruction yet
+    EXPECT_EQ(sw(*card, "0C B0 00 00 0A 87 09 01 00 00 00 00 00 00 00 00"), 0x6988); // no challenge
 }
 
 TEST(ApduShape, AnswersNeverExceedLe)

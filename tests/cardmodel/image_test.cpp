@@ -39,14 +39,14 @@ TEST(Image, ChangesMadeByCommandsPersist)
     ASSERT_EQ(sw(*card, "00 D6 00 00 03 00 01 41"), 0x9000);
     ASSERT_EQ(sw(*card, "00 A4 02 00 02 50 02"), 0x9000);
     ASSERT_EQ(sw(*card, "00 E2 00 00 02 44 45"), 0x9000);
-    ASSERT_EQ(sw(*card, "00 E0 00 00 13 62 11 80 02 00 08 82 01 01 83 02 50 09 85 01 00 86 01 00"), 0x9000);
+    ASSERT_EQ(sw(*card, "00 E0 00 00 13 62 11 80 02 00 08 82 01 01 83 02 50 0A 85 01 00 86 01 00"), 0x9000);
     auto copy = OmbrixCard::from_json(card->to_json());
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->life_cycle(), 0x20);
     const Bytes greeting = *copy->file_data({0x5000, 0x5001});
     EXPECT_EQ(to_hex(Bytes(greeting.begin(), greeting.begin() + 3)), "00 01 41");
     EXPECT_EQ(copy->file_records({0x5000, 0x5002})->back(), hex("44 45"));
-    EXPECT_EQ(copy->file_data({0x5000, 0x5009})->size(), 8u);
+    EXPECT_EQ(copy->file_data({0x5000, 0x500A})->size(), 8u);
     EXPECT_EQ(copy->to_json(), card->to_json());
 }
 
@@ -61,7 +61,7 @@ TEST(Image, HandWrittenMinimalImageGetsDefaults)
             {"fid": "0101", "type": "transparent", "size": 8, "data": "0102"},
             {"fid": "0102", "type": "linear-variable", "size": 20, "records": ["41", "4243"]}
         ]},
-        "pins": [{"reference": 1, "note": "kept for later work"}]
+        "pins": [{"reference": 1, "value": "31323334"}]
     })");
     std::string error;
     auto card = OmbrixCard::from_json(image, &error);
@@ -71,7 +71,10 @@ TEST(Image, HandWrittenMinimalImageGetsDefaults)
     EXPECT_EQ(*card->file_data({0x0101}), hex("01 02 00 00 00 00 00 00"));
     EXPECT_EQ(card->memory_capacity(), 64u * 1024);
     const json saved = card->to_json();
-    EXPECT_EQ(saved["pins"], image["pins"]);
+    EXPECT_EQ(saved["pins"][0],
+              json::parse(R"({"reference": 1, "value": "31323334", "tries": 3, "max_tries": 3, "min_length": 1})"));
+    EXPECT_EQ(saved["transport_key"], "44454D4F2D5452414E53504F52543136"); // the issuer's default
+    EXPECT_EQ(saved["responses"], "plain");
     EXPECT_EQ(saved["mf"]["children"][0]["ac"], "000000FFFF0000FFFF"); // the EF default
     // The defaults apply: read and update free.
     EXPECT_EQ(sw(*card, "00 A4 00 00 02 01 01"), 0x9000);

@@ -34,6 +34,13 @@ TEST_F(PinTest, ChainedVerificationStaysOnTheLogicalChannel)
     card_->expect("0220008232" + d.substr(400), "9000");
     EXPECT_EQ(r2_.cmdVERIFYex(0x02, data.data(), 250, nullptr), 0);
 
+    // Channel 5 lives in the further interindustry classes: 41, chained 51.
+    r2_.Set_ChannelUsed(5);
+    card_->expect("5120008264" + d.substr(0, 200), "9000");
+    card_->expect("5120008264" + d.substr(200, 200), "9000");
+    card_->expect("4120008232" + d.substr(400), "9000");
+    EXPECT_EQ(r2_.cmdVERIFYex(0x02, data.data(), 250, nullptr), 0);
+
     // A refusal inside the chain ends it.
     r2_.Set_ChannelUsed(0);
     card_->expect("1020008264" + d.substr(0, 200), "9000");
