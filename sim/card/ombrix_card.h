@@ -2,7 +2,7 @@
 // from the card's side, for every generation and revision the library serves.
 // It answers command APDUs through the Card interface (sim/card.h), keeps its
 // laid-out state in a JSON card image, and is what the in-process PC/SC and
-// ombrix-sim insert into their readers. What the card decides where the spec
+// ombrix-sim insert into their readers. What the card decides where the library
 // leaves the meaning open is written down in docs/virtual-card.md.
 #pragma once
 

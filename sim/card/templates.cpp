@@ -97,7 +97,7 @@ FileSpec parse_create_template(const ModelTraits& model, std::span<const std::ui
         refuse(sw::kWrongData);
     const bool df = spec.kind == FileKind::Df;
     if (model.generation == Generation::First) {
-        // The one first-generation shape (Part 5.1): 81, 82, 83, 85 (three
+        // The one first-generation shape: 81, 82, 83, 85 (three
         // bytes) and 86 (eleven bytes), no 80.
         if (e.has(0x80))
             refuse(sw::kWrongData);

@@ -24,10 +24,10 @@ std::string create(const std::string& tmpl)
     return std::string("00 E0 00 00 ") + lc + " " + tmpl;
 }
 
-// Part 4.3: Create_EF(0x0020, {12 34}, t_FILE 1, NULL, NULL, NULL).
+// The library's Create_EF(0x0020, {12 34}, t_FILE 1, NULL, NULL, NULL).
 const std::string kR2Ef = "6F 37 81 02 00 20 82 03 01 00 00 83 02 12 34 85 03 01 00 20 "
                           "86 09 00 00 00 FF FF 00 00 FF FF 8B 18" + rep("FF", 24);
-// Part 4.3: Create_DF(0x0400, {51 00}, NULL, NULL, NULL).
+// The library's Create_DF(0x0400, {51 00}, NULL, NULL, NULL).
 const std::string kR2Df = "6F 37 81 02 FF FF 82 03 38 00 00 83 02 51 00 85 03 01 04 00 86 09" + rep("00", 9) +
                           " 8B 18" + rep("FF", 24);
 
@@ -104,7 +104,7 @@ TEST(Create, R22Templates)
 TEST(Create, FirstGenerationTemplate)
 {
     auto card = admin(Model::R1);
-    // Part 5.1: CreateFileA(fdb 01, accessFlag 1, size 300, 3F01, recordSize 0).
+    // The library's CreateFileA(fdb 01, accessFlag 1, size 300, 3F01, recordSize 0).
     EXPECT_EQ(sw(*card, create("6F 1F 81 02 01 2C 82 03 01 00 00 83 02 3F 01 85 03 00 00 00 86 0B" + rep("00", 11))),
               0x9000);
     EXPECT_EQ(card->file_data({0x3F01})->size(), 300u);

@@ -22,7 +22,7 @@ class PerModel : public ::testing::TestWithParam<Model> {};
 
 TEST_P(PerModel, ModelObjectAnswersAsTheHostsModelTestsRead)
 {
-    // Part 2.6: 00 CA 01 82, Le 02, the first two bytes compared.
+    // The model test: 00 CA 01 82, Le 02, the first two bytes compared.
     auto card = demo(GetParam());
     const Answer a = send(*card, "00 CA 01 82 02");
     EXPECT_EQ(a.sw, 0x9000);
