@@ -18,6 +18,12 @@ constexpr unsigned char kDfSizeUnused = 0xFF;  // 81 FF FF: a DF's size travels 
 constexpr unsigned char kSizeInProprietary = 0x01;
 constexpr std::size_t kFormatSmBytes = 20;     // the 8B element of FORMAT is shorter than an MFSM
 constexpr std::size_t kEnvironmentValueBytes = 6;
+// The R22 card's 85 element carries 00 where the second generation has 01.
+constexpr unsigned char kR22SizeInProprietary = 0x00;
+// An R22 card is always formatted with an MF of 04 00 bytes, whose ten access
+// conditions are all 00 and whose SM requirements are empty.
+constexpr std::array<unsigned char, 2> kR22FormatSize = {0x04, 0x00};
+constexpr std::size_t kR22FormatAcBytes = 10;
 
 std::array<unsigned char, 2> high_first(unsigned short value)
 {
@@ -152,6 +158,43 @@ void append_create_ef_r22_bin(Field& out, unsigned short size, Bytes fid, Bytes 
             .element(d::kTagFileId, fid)
             .element(d::kTagProprietary, {0x01})
             .element(d::kTagAc, ac);
+    });
+}
+
+void append_r22_create_df(Field& out, unsigned short size, Bytes fid, Bytes ac, Bytes sm)
+{
+    const auto s = high_first(size);
+    append_template(out, d::kTagFcp, [&](Field& f) {
+        f.element(d::kTagTotalSize, {s[0], s[1]})
+            .element(d::kTagDescriptor, {d::kFileDf})
+            .element(d::kTagFileId, fid)
+            .element(d::kTagProprietary, {kR22SizeInProprietary, s[0], s[1]})
+            .element(d::kTagAc, ac)
+            .element(d::kTagSmR22, sm);
+    });
+}
+
+void append_r22_create_ef(Field& out, unsigned short size, Bytes fid, unsigned char type, Bytes ac,
+                          Bytes sm)
+{
+    const auto s = high_first(size);
+    append_template(out, d::kTagFcp, [&](Field& f) {
+        f.element(d::kTagFileSize, {s[0], s[1]})
+            .element(d::kTagDescriptor, {type})
+            .element(d::kTagFileId, fid)
+            .element(d::kTagProprietary, {kR22SizeInProprietary})
+            .element(d::kTagAc, ac)
+            .element(d::kTagSmR22, sm);
+    });
+}
+
+void append_r22_format_data(Field& out)
+{
+    append_template(out, d::kTagFcp, [&](Field& f) {
+        f.element(d::kTagTotalSize, {kR22FormatSize[0], kR22FormatSize[1]})
+            .element(d::kTagProprietary, {0x01})
+            .filled(d::kTagAc, kR22FormatAcBytes, d::kAcAlways)
+            .element(d::kTagSmR22, Bytes());
     });
 }
 

@@ -90,8 +90,17 @@ void append_create_df_r22(Field& out, unsigned short size, Bytes fid, Bytes ac);
 // 62 19: 80 02 size, 82 01 01, 83 fid, 85 01 01, 86 09 AC.
 void append_create_ef_r22_bin(Field& out, unsigned short size, Bytes fid, Bytes ac);
 
+// The R22 card's own CREATE FILE templates (COmbrixR22::Create_DF, Create_EF).
+// 62 36: 81 02 size, 82 01 38, 83 fid, 85 03 00 size, 86 0A AC, CB 18 SM.
+void append_r22_create_df(Field& out, unsigned short size, Bytes fid, Bytes ac, Bytes sm);
+// 62 33: 80 02 size, 82 01 type, 83 fid, 85 01 00, 86 09 AC, CB 18 SM.
+void append_r22_create_ef(Field& out, unsigned short size, Bytes fid, unsigned char type, Bytes ac,
+                          Bytes sm);
+
 // -- FORMAT: 6F 26, 85 03 01 size[0] size[1], 86 09 00.., 8B 14 FF.. (40 bytes).
 void append_format_data(Field& out, std::array<unsigned char, 2> size);
+// The R22 card's: 62 15, 81 02 04 00, 85 01 01, 86 0A 00.., CB 00 (23 bytes).
+void append_r22_format_data(Field& out);
 
 // -- file-control update (PUT DATA 6F): the elements given, in this order:
 // 86 AC, `smTag` SM, 84 name.
