@@ -1,6 +1,9 @@
 // The built-in card images, written as images so that they pass through the
 // same checks as an image file.
 #include "sim/card/image.h"
+#include "sim/card/packages.h"
+
+#include "cards/r2/issuer_constants.h"
 
 #include <string>
 
@@ -171,6 +174,30 @@ json demo_tree(Model model)
     return json{{"fid", "3F00"}, {"type", "DF"}, {"children", json::array({card_info, app, spare})}};
 }
 
+// The two demonstration packages active, as the installation scripts leave
+// them: their executable EFs in the MF (CF 07 key generation, CF 08 logical
+// channels; the scripts' access conditions) and their list entries.
+void add_demo_packages(json& image)
+{
+    struct Demo {
+        std::uint16_t fid;
+        std::span<const std::uint8_t> content;
+        const char* ac;
+    };
+    const Demo packages[] = {{0xCF07, issuer::gen_key_package_image(), "FF0000000000"},
+                             {0xCF08, issuer::channel_package_image(), "FF00FFFFFF00FFFFFF"}};
+    json entries = json::array();
+    for (const Demo& p : packages) {
+        const Bytes fid{static_cast<std::uint8_t>(p.fid >> 8), static_cast<std::uint8_t>(p.fid)};
+        json file = ef(to_hex(fid), "executable", static_cast<int>(p.content.size()), p.ac);
+        file["proprietary"] = "000000";
+        file["data"] = to_hex(p.content);
+        image["mf"]["children"].push_back(std::move(file));
+        entries.push_back(to_hex(package_entry(p.fid, p.content)));
+    }
+    image["packages"] = std::move(entries);
+}
+
 std::uint64_t mix(std::uint64_t x)
 {
     // splitmix64: spreads the serial over the tail of the identification.
@@ -209,6 +236,8 @@ std::optional<json> builtin_image(Model model, std::string_view name, std::uint3
         image["mf"] = demo_tree(model);
         image["pins"] = demo_pins(t.generation);
         image["keys"] = demo_keys(t.generation);
+        if (t.generation == Generation::Second)
+            add_demo_packages(image);
     } else if (name == "blank") {
         // Blank: the first generation carries its MF from the issuer; the
         // second generation has no file system until FORMAT creates the MF.

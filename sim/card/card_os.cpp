@@ -1,5 +1,6 @@
 #include "sim/card/card_os.h"
 
+#include "sim/card/packages.h"
 #include "sim/card/templates.h"
 
 #include "cards/r2/issuer_constants.h"
@@ -42,7 +43,7 @@ bool df_name_in_use(const FileNode* root, std::span<const std::uint8_t> name)
 
 // The instruction tables: INS -> handler, the phases in which it may run and
 // what else it allows. The class byte picks the table.
-const std::array<CardOs::InsEntry, 18> CardOs::kInterindustry{{
+const std::array<CardOs::InsEntry, 20> CardOs::kInterindustry{{
     {0xA4, &CardOs::select_file, kAllPhases},
     {0xB0, &CardOs::read_binary, kFileAccessPhases},
     {0xD6, &CardOs::update_binary, kFileAccessPhases},
@@ -61,12 +62,18 @@ const std::array<CardOs::InsEntry, 18> CardOs::kInterindustry{{
     {0x84, &CardOs::get_challenge, kPhaseBlank | kFileAccessPhases, kSecondGeneration},
     {0x82, &CardOs::external_authenticate, kFileAccessPhases, kSecondGeneration},
     {0x46, &CardOs::generate_key_pair, kPhaseAdmin, kSecondGeneration},
+    {0xDA, &CardOs::put_data, kPhaseAdmin, kSecondGeneration},
+    {0x70, &CardOs::manage_channel, kPhaseBlank | kFileAccessPhases, kSecondGeneration},
 }};
 
-const std::array<CardOs::InsEntry, 3> CardOs::kProprietary{{
+const std::array<CardOs::InsEntry, 7> CardOs::kProprietary{{
     {0x10, &CardOs::phase_control, kPhaseBlank | kPhaseOperational | kPhaseAdmin},
     {0x24, &CardOs::proprietary_signature, kFileAccessPhases, kSecondGeneration},
     {0x24, &CardOs::change_key, kPhaseBlank, kSecondGeneration, card_sm::Protection4::EncMac},
+    {0x40, &CardOs::format, kPhaseBlank, kSecondGeneration, card_sm::Protection4::EncMac},
+    {0x06, &CardOs::erase_files, kPhaseBlank | kPhaseAdmin, kSecondGeneration, card_sm::Protection4::EncMac},
+    {0x24, &CardOs::change_key_data, kPhaseAdmin, kSecondGeneration | kChainedClass | kR22Only},
+    {0x20, &CardOs::load_executable, kPhaseAdmin, kSecondGeneration | kPlainIn4},
 }};
 
 CardOs::CardOs(Persistent state) : p_(std::move(state))
@@ -122,9 +129,7 @@ Bytes CardOs::transmit(std::span<const std::uint8_t> raw) noexcept
 Response CardOs::dispatch(const Command& cmd, std::span<const std::uint8_t> raw)
 {
     const ClassByte cls = decode_class(cmd.cla);
-    Channel& ch = channels_[cls.channel];
-    if (!ch.open)
-        refuse(sw::kChannelNotSupported);
+    Channel& ch = channel_of(cls);
     // A challenge serves the one command that follows it on its channel.
     challenge_ = std::exchange(ch.challenge, std::nullopt);
     // A chained VERIFY goes on across GET CHALLENGE (each protected piece
@@ -132,11 +137,11 @@ Response CardOs::dispatch(const Command& cmd, std::span<const std::uint8_t> raw)
     if (ch.chain && (cls.proprietary || (cmd.ins != 0x84 && (cmd.ins != 0x20 || cmd.p2 != ch.chain->p2))))
         ch.chain.reset();
     const InsEntry& entry = lookup(cls, cmd.ins);
-    if (cls.chained && (entry.flags & kChaining) == 0)
+    if (cls.chained && (entry.flags & (kChaining | kChainedClass)) == 0)
         refuse(sw::kChainingNotSupported);
     if ((entry.phases & phase()) == 0)
         refuse(sw::kConditionsNotSatisfied);
-    if (cls.sm == 0)
+    if (cls.sm == 0 || (cls.sm == kSmFamily4 && (entry.flags & kPlainIn4) != 0))
         return (this->*entry.run)(cmd, ch);
     const Command plain = unwrap_secure(raw, cls, entry);
     return wrap_secure((this->*entry.run)(plain, ch), cmd, cls);
@@ -155,6 +160,8 @@ CardOs::ClassByte CardOs::decode_class(std::uint8_t cla) const
         }
         refuse(sw::kClaNotSupported);
     }
+    if ((cla & 0xC0) == 0x40)
+        return decode_further_class(cla);
     // ISO first interindustry classes 0X/1X and their proprietary
     // counterparts 8X/9X: b5 chaining, b3-b4 secure messaging, b1-b2 channel.
     const std::uint8_t type = cla & 0xE0;
@@ -175,13 +182,21 @@ const CardOs::InsEntry& CardOs::lookup(const ClassByte& cls, std::uint8_t ins) c
     const std::span<const InsEntry> table =
         cls.proprietary ? std::span<const InsEntry>(kProprietary) : std::span<const InsEntry>(kInterindustry);
     for (const InsEntry& e : table) {
-        if (e.ins != ins || ((e.flags & kSecondGeneration) != 0 && !second))
+        if (e.ins != ins || ((e.flags & kSecondGeneration) != 0 && !second) ||
+            ((e.flags & kR22Only) != 0 && p_.model != Model::R22))
             continue;
+        if ((e.flags & kChainedClass) != 0) {
+            if (cls.chained)
+                return e;
+            continue;
+        }
         (e.protection4 ? protected4 : plain) = &e;
     }
     if (cls.proprietary && cls.sm == kSmFamily4) {
         if (protected4 != nullptr)
             return *protected4;
+        if (plain != nullptr && (plain->flags & kPlainIn4) != 0 && p_.model != Model::R2)
+            return *plain;
         if (plain != nullptr)
             refuse(sw::kSmNotSupported); // the command has no `_4` form
     } else {
@@ -412,9 +427,15 @@ Response CardOs::append_record(const Command& cmd, Channel& ch)
     check_file_access(ef, Op::Append, cmd, ch);
     if (cmd.p1p2() != 0)
         refuse(sw::kWrongP1P2);
-    check_record_length(ef, cmd.data.size());
+    // A linear-fixed EF created without a record size takes the length of
+    // its first record.
+    const bool sizes_file = ef.kind == FileKind::LinearFixed && ef.record_size == 0;
+    if (!sizes_file)
+        check_record_length(ef, cmd.data.size());
     if (ef.records.size() >= kMaxRecords || ef.record_bytes() + cmd.data.size() > ef.size)
         refuse(sw::kNotEnoughMemory);
+    if (sizes_file)
+        ef.record_size = static_cast<std::uint8_t>(cmd.data.size());
     ef.records.push_back(cmd.data);
     return {};
 }
@@ -484,6 +505,7 @@ Response CardOs::delete_file(const Command& cmd, Channel& ch)
         refuse(sw::kConditionsNotSatisfied); // the MF goes only by FORMAT
     check_file_access(*victim, Op::Delete, cmd, ch);
 
+    forget_packages_in(p_.packages, *victim);
     FileNode* parent = victim->parent;
     for (Channel& c : channels_) {
         if (c.current_df != nullptr && victim->contains(c.current_df)) {
@@ -577,7 +599,7 @@ Response CardOs::phase_control(const Command& cmd, Channel&)
 
 std::size_t CardOs::memory_free() const
 {
-    const std::size_t used = memory_used(p_.mf.get());
+    const std::size_t used = memory_used(p_.mf.get()) + objects_memory();
     return used >= memory_capacity() ? 0 : memory_capacity() - used;
 }
 

@@ -35,8 +35,17 @@ struct PinObject {
     std::uint8_t max_tries = 3;  // 1 to 15
     std::uint8_t tries = 3;      // left; 0: blocked
     std::size_t min_length = 1;  // of a new value
-    std::uint8_t unblock = 0;    // the PIN object holding the resetting code; 0: none
+    // The PIN object holding the resetting code; 0: none; kUnblockNever:
+    // RESET RETRY COUNTER is refused.
+    std::uint8_t unblock = 0;
+    // Object conditions (PUT DATA gives them; an image PIN may leave them
+    // open): VERIFY, CHANGE REFERENCE DATA / CHANGE KEY DATA, and the
+    // object's SM requirements by object-condition position.
+    std::uint8_t use = kAcAlways;
+    std::uint8_t change = kAcAlways;
+    Bytes sm;
 };
+inline constexpr std::uint8_t kUnblockNever = 0xFF;
 
 // A triple-DES key (object class 10).
 struct DesKey {
@@ -44,13 +53,38 @@ struct DesKey {
     Bytes value;                    // 8, 16 or 24 bytes
     std::uint8_t use = kAcAlways;   // condition of PSO and EXTERNAL AUTHENTICATE with it
     std::uint8_t change = kAcNever; // condition of CHANGE REFERENCE DATA on it
+    Bytes sm;                       // SM requirements by object-condition position
 };
 
 // An RSA key pair: object 20 (the private key) and object 21 (its public key).
+// Object 20 may be a placeholder (PUT DATA before GENERATE KEY PAIR): no key
+// yet, only the modulus size the generation will give it.
 struct RsaKey {
     std::uint8_t reference = 0;
-    crypto::Pkey key;
+    crypto::Pkey key;             // null: a placeholder
     std::uint8_t use = kAcAlways; // condition of every operation with it
+    std::uint8_t generate = kAcAlways; // condition of GENERATE KEY PAIR into it
+    Bytes sm;                     // SM requirements by object-condition position
+    unsigned placeholder_bits = 0; // a placeholder's modulus size
+    bool public_object = true;    // object 21 exists (a placeholder: once PUT DATA made it)
+};
+
+// An object the card keeps without using it: logical objects and the
+// public-key test objects.
+struct DataObject {
+    std::uint8_t object_class = 0;
+    std::uint8_t reference = 0;
+    Bytes parameters; // the eight object parameters
+    Bytes ac;
+    Bytes sm;
+    Bytes value;
+};
+
+// A security environment that PUT DATA stored: MSE RESTORE loads its keys.
+struct StoredEnvironment {
+    std::uint8_t number = 0;
+    Bytes ac;      // 0: MSE RESTORE of it, 1: MSE SET while it is current
+    Bytes content; // 0: the signature key (B6), 1: the confidentiality key (B8); 00: none
 };
 
 // How the answers to `_C`-protected commands travel.
@@ -78,7 +112,12 @@ struct Channel {
     } environment;
 };
 
-inline constexpr std::size_t kChannelCount = 4;
+// Channels 0 to 7: 1 to 3 in the first interindustry classes, 4 to 7 in the
+// further ones (40 to 43 and their chaining and SM forms).
+inline constexpr std::size_t kChannelCount = 8;
+
+// The SHA-1 DigestInfo prefix (DER), the proprietary signature's default.
+Bytes default_digest_info();
 
 // The life-cycle phases, as a bit mask for the instruction table.
 enum Phase : std::uint8_t {
@@ -106,6 +145,12 @@ struct Persistent {
     // and ERASE FILE when they come), and how protected answers travel.
     std::array<std::uint8_t, 16> transport_key{};
     ResponseProtection responses = ResponseProtection::Plain;
+    // Personalization (second generation): the objects kept as given, the
+    // stored environments, and the DigestInfo prefix of the proprietary
+    // signature (empty: none, the data are signed as given).
+    std::vector<DataObject> data_objects;
+    std::vector<StoredEnvironment> environments;
+    Bytes digest_info = default_digest_info();
 };
 
 class CardOs {
@@ -133,6 +178,9 @@ private:
     enum Flag : std::uint8_t {
         kChaining = 1,         // command chaining (CLA bit 10): VERIFY
         kSecondGeneration = 2, // unknown to the first generation
+        kChainedClass = 4,     // the class's chaining bit names the command (R22's 90 24)
+        kR22Only = 8,
+        kPlainIn4 = 16,        // class 84 after R2 names the plain command too: LOAD EXECUTABLE
     };
     struct InsEntry {
         std::uint8_t ins;
@@ -153,6 +201,8 @@ private:
 
     Response dispatch(const Command& cmd, std::span<const std::uint8_t> raw);
     ClassByte decode_class(std::uint8_t cla) const;
+    ClassByte decode_further_class(std::uint8_t cla) const; // 40 to 7F
+    Channel& channel_of(const ClassByte& cls);               // open and supported, else 6881
     const InsEntry& lookup(const ClassByte& cls, std::uint8_t ins) const;
     std::uint8_t phase() const;
 
@@ -188,6 +238,21 @@ private:
     Response phase_control(const Command& cmd, Channel& ch);
     Response proprietary_signature(const Command& cmd, Channel& ch);
     Response change_key(const Command& cmd, Channel& ch);
+    Response load_executable(const Command& cmd, Channel& ch); // packages.cpp
+    Response manage_channel(const Command& cmd, Channel& ch);  // channels.cpp
+    // Personalization (personalization.cpp).
+    Response format(const Command& cmd, Channel& ch);
+    Response erase_files(const Command& cmd, Channel& ch);
+    Response put_data(const Command& cmd, Channel& ch);
+    Response change_key_data(const Command& cmd, Channel& ch);
+    Response put_file_control(const Command& cmd, Channel& ch);
+    Response put_object(const Command& cmd, Channel& ch);
+    Response put_environment(const Command& cmd, Channel& ch);
+    Response put_digest_info(const Command& cmd);
+    // Forgets the file system and every object; channels lose what pointed
+    // into them.
+    void clear_personalization();
+    std::size_t objects_memory() const; // card memory the objects take
 
     // Helpers.
     FileNode* select_by_fid(const Channel& ch, std::span<const std::uint8_t> data) const;
@@ -201,15 +266,19 @@ private:
     PinObject& pin(std::uint8_t p2);
     DesKey& des_key(std::uint8_t reference);
     RsaKey& rsa_key(std::uint8_t reference);
-    RsaKey& environment_key(const std::optional<std::uint8_t>& reference, const Channel& ch);
+    // The key the environment names, usable by this command (its use
+    // condition and SM requirement met, not a placeholder).
+    RsaKey& environment_key(const std::optional<std::uint8_t>& reference, const Command& cmd,
+                            const Channel& ch);
     // A reference-data comparison that counts: a match refills the counter,
     // a mismatch takes a try and clears the reference from the channel.
     bool try_reference(PinObject& pin, std::span<const std::uint8_t> offered, Channel& ch,
                        std::uint8_t p2);
     Response pso_first_generation(const Command& cmd, Channel& ch);
+    const StoredEnvironment* stored_environment(std::uint8_t number) const;
 
-    static const std::array<InsEntry, 18> kInterindustry;
-    static const std::array<InsEntry, 3> kProprietary;
+    static const std::array<InsEntry, 20> kInterindustry;
+    static const std::array<InsEntry, 7> kProprietary;
 
     Persistent p_;
     std::array<Channel, kChannelCount> channels_{};

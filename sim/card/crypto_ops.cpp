@@ -27,12 +27,6 @@ constexpr std::uint8_t kPaddingNone = 0x00;  // padding indicator: the card's ow
 constexpr unsigned kGeneratedBits = 1024;
 constexpr std::size_t kMinExponent = 3;
 
-// The DER prefix of a SHA-1 DigestInfo: the proprietary signature puts it in
-// front of the 20-byte hash.
-constexpr std::array<std::uint8_t, 15> kSha1DigestInfo = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
-                                                          0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
-constexpr std::size_t kSha1Size = 20;
-
 // The one key-reference object of an MSE SET: 83 L value, nothing else.
 std::span<const std::uint8_t> key_reference(const Command& cmd, std::size_t length)
 {
@@ -84,13 +78,24 @@ RsaKey& CardOs::rsa_key(std::uint8_t reference)
     refuse(sw::kDataNotFound);
 }
 
-RsaKey& CardOs::environment_key(const std::optional<std::uint8_t>& reference, const Channel& ch)
+RsaKey& CardOs::environment_key(const std::optional<std::uint8_t>& reference, const Command& cmd,
+                                const Channel& ch)
 {
     if (!reference)
         refuse(sw::kConditionsNotSatisfied); // MSE SET has not named a key
     RsaKey& key = rsa_key(*reference);
-    check_condition(key.use, ch.security);
+    check_object_access(key.use, key.sm, object_ac::kUse, cmd.secured, ch.security);
+    if (!key.key)
+        refuse(sw::kReferenceDataNotUsable); // a placeholder not generated yet
     return key;
+}
+
+const StoredEnvironment* CardOs::stored_environment(std::uint8_t number) const
+{
+    for (const StoredEnvironment& e : p_.environments)
+        if (e.number == number)
+            return &e;
+    return nullptr;
 }
 
 // First generation: 00 22 41 B8, 83 02 08 kk names the triple-DES key kk.
@@ -116,10 +121,20 @@ Response CardOs::manage_security_environment(const Command& cmd, Channel& ch)
             refuse(sw::kWrongLength);
         if (cmd.p2 >= kEnvironments)
             refuse(sw::kDataNotFound);
+        // An environment PUT DATA stored brings its keys (00: none).
+        const StoredEnvironment* stored = stored_environment(cmd.p2);
+        if (stored != nullptr)
+            check_condition(stored->ac[0], ch.security);
         env = {};
         env.number = cmd.p2;
+        if (stored != nullptr && stored->content[0] != 0x00)
+            env.signature_key = stored->content[0];
+        if (stored != nullptr && stored->content[1] != 0x00)
+            env.confidentiality_key = stored->content[1];
         return {};
     }
+    if (const StoredEnvironment* stored = stored_environment(env.number))
+        check_condition(stored->ac[1], ch.security);
     if ((cmd.p1 & 0x0F) != 0x01 || (cmd.p1 & 0xC0) == 0)
         refuse(sw::kWrongP1P2);
     if (cmd.p2 != kTemplateSignature && cmd.p2 != kTemplateConfidentiality)
@@ -181,14 +196,14 @@ Response CardOs::perform_security_operation(const Command& cmd, Channel& ch)
     case kSign:
         if (cmd.data.empty())
             refuse(sw::kWrongLength);
-        out = crypto::rsa_sign(environment_key(ch.environment.signature_key, ch).key, cmd.data);
+        out = crypto::rsa_sign(environment_key(ch.environment.signature_key, cmd, ch).key, cmd.data);
         break;
     case kEncipher:
-        out = crypto::rsa_encipher(environment_key(ch.environment.confidentiality_key, ch).key,
+        out = crypto::rsa_encipher(environment_key(ch.environment.confidentiality_key, cmd, ch).key,
                                    after_indicator(cmd, kPaddingNone));
         break;
     case kDecipher:
-        out = crypto::rsa_decipher(environment_key(ch.environment.confidentiality_key, ch).key,
+        out = crypto::rsa_decipher(environment_key(ch.environment.confidentiality_key, cmd, ch).key,
                                    after_indicator(cmd, kPaddingNone));
         break;
     default:
@@ -199,16 +214,19 @@ Response CardOs::perform_security_operation(const Command& cmd, Channel& ch)
     return {std::move(*out), sw::kOk};
 }
 
-// 80 24 00 00 with a 20-byte SHA-1 hash: the card puts the SHA-1 DigestInfo
-// prefix in front and signs with the key of B8 (PKCS #1 v1.5).
+// 80 24 00 00 with a hash: the card puts the DigestInfo prefix in front (the
+// SHA-1 one unless PUT DATA 02 C2 gave another, whose last byte is the
+// hash length; none: the data are signed as given) and signs with the key
+// of B8 (PKCS #1 v1.5).
 Response CardOs::proprietary_signature(const Command& cmd, Channel& ch)
 {
     if (cmd.p1p2() != 0)
         refuse(sw::kWrongP1P2);
-    if (cmd.data.size() != kSha1Size)
+    const Bytes& prefix = p_.digest_info;
+    if (prefix.empty() ? cmd.data.empty() : cmd.data.size() != prefix.back())
         refuse(sw::kWrongLength);
-    const RsaKey& key = environment_key(ch.environment.confidentiality_key, ch);
-    Bytes digest_info(kSha1DigestInfo.begin(), kSha1DigestInfo.end());
+    const RsaKey& key = environment_key(ch.environment.confidentiality_key, cmd, ch);
+    Bytes digest_info(prefix.begin(), prefix.end());
     digest_info.insert(digest_info.end(), cmd.data.begin(), cmd.data.end());
     auto signature = crypto::rsa_sign(key.key, digest_info);
     if (!signature)
@@ -250,20 +268,33 @@ Response CardOs::generate_key_pair(const Command& cmd, Channel& ch)
         refuse(sw::kIncompatibleFileStructure);
     check_file_access(*ef, Op::Update, cmd, ch);
 
-    crypto::Pkey key = crypto::rsa_generate(kGeneratedBits, exponent);
+    const std::uint8_t reference = d[1] & 0x7F;
+    auto existing = std::find_if(p_.rsa_keys.begin(), p_.rsa_keys.end(),
+                                 [reference](const RsaKey& k) { return k.reference == reference; });
+    // A placeholder gives the modulus size; a generated key keeps its own.
+    unsigned bits = kGeneratedBits;
+    if (existing != p_.rsa_keys.end()) {
+        check_object_access(existing->generate, existing->sm, object_ac::kReset, cmd.secured, ch.security);
+        bits = existing->key ? static_cast<unsigned>(crypto::rsa_bytes(existing->key) * 8)
+                             : existing->placeholder_bits;
+    }
+    crypto::Pkey key = crypto::rsa_generate(bits, exponent);
     const Bytes spki = crypto::public_der(key);
     if (!key || spki.empty())
         refuse(sw::kNoDiagnosis);
     if (spki.size() + 2 > ef->data.size())
         refuse(sw::kNotEnoughMemory);
 
-    const std::uint8_t reference = d[1] & 0x7F;
-    auto existing = std::find_if(p_.rsa_keys.begin(), p_.rsa_keys.end(),
-                                 [reference](const RsaKey& k) { return k.reference == reference; });
-    if (existing != p_.rsa_keys.end())
+    if (existing != p_.rsa_keys.end()) {
         existing->key = key;
-    else
-        p_.rsa_keys.push_back(RsaKey{reference, key, kAcAlways});
+        existing->placeholder_bits = 0;
+        existing->public_object = true;
+    } else {
+        RsaKey fresh;
+        fresh.reference = reference;
+        fresh.key = key;
+        p_.rsa_keys.push_back(std::move(fresh));
+    }
     std::fill(ef->data.begin(), ef->data.end(), 0x00);
     ef->data[0] = static_cast<std::uint8_t>(spki.size() >> 8);
     ef->data[1] = static_cast<std::uint8_t>(spki.size());

@@ -14,12 +14,12 @@ struct DescriptorInfo {
     std::string_view name;
 };
 constexpr std::array<DescriptorInfo, 6> kDescriptors{{
-    {0x38, FileKind::Df, "DF"},
-    {0x01, FileKind::Transparent, "transparent"},
-    {0x05, FileKind::Transparent, "public-key"},
-    {0x21, FileKind::Transparent, "executable"},
-    {0x02, FileKind::LinearFixed, "linear-fixed"},
-    {0x04, FileKind::LinearVariable, "linear-variable"},
+    {descriptor::kFileDf, FileKind::Df, "DF"},
+    {descriptor::kFileTransparent, FileKind::Transparent, "transparent"},
+    {descriptor::kFilePublicKey, FileKind::Transparent, "public-key"},
+    {descriptor::kFileExecutable, FileKind::Transparent, "executable"},
+    {descriptor::kFileLinearFixed, FileKind::LinearFixed, "linear-fixed"},
+    {descriptor::kFileLinearVariable, FileKind::LinearVariable, "linear-variable"},
 }};
 } // namespace
 
@@ -119,37 +119,35 @@ std::optional<std::size_t> ac_position(Generation generation, bool df, Op op)
         case Op::Delete: return 3;
         case Op::CreateEf:
         case Op::CreateDf: return df ? std::optional<std::size_t>(4) : std::nullopt;
-        case Op::ChangeAc: return std::nullopt;
+        case Op::ChangeAc:
+        case Op::CreateObject: return std::nullopt;
         case Op::Deactivate: return 8;
         case Op::Activate: return 9;
         }
         return std::nullopt;
     }
+    // The second generation's positions are the shared table's (the
+    // library writes the records by them); R22 adds an RFU tenth DF byte.
     if (df) {
-        // Second generation DF: 0 create EF, 1 create DF, 2 delete, 3
-        // deactivate, 4 activate, 5 change AC / name, 6 create objects
-        // (PINs, keys, environments), 7 and 8 (and 9 on R22) RFU.
         switch (op) {
-        case Op::CreateEf: return 0;
-        case Op::CreateDf: return 1;
-        case Op::Delete: return 2;
-        case Op::Deactivate: return 3;
-        case Op::Activate: return 4;
-        case Op::ChangeAc: return 5;
+        case Op::CreateEf: return descriptor::df_ac::kCreateEf;
+        case Op::CreateDf: return descriptor::df_ac::kCreateDf;
+        case Op::Delete: return descriptor::df_ac::kDelete;
+        case Op::Deactivate: return descriptor::df_ac::kDeactivate;
+        case Op::Activate: return descriptor::df_ac::kActivate;
+        case Op::ChangeAc: return descriptor::df_ac::kChangeAc;
+        case Op::CreateObject: return descriptor::df_ac::kCreateObject;
         default: return std::nullopt;
         }
     }
-    // Second generation EF: 0 read, 1 update, 2 append, 3 deactivate, 4
-    // activate, 5 delete, 6 change AC, 7 use in a cryptographic operation,
-    // 8 increase.
     switch (op) {
-    case Op::Read: return 0;
-    case Op::Update: return 1;
-    case Op::Append: return 2;
-    case Op::Deactivate: return 3;
-    case Op::Activate: return 4;
-    case Op::Delete: return 5;
-    case Op::ChangeAc: return 6;
+    case Op::Read: return descriptor::ef_ac::kRead;
+    case Op::Update: return descriptor::ef_ac::kUpdate;
+    case Op::Append: return descriptor::ef_ac::kAppend;
+    case Op::Deactivate: return descriptor::ef_ac::kDeactivate;
+    case Op::Activate: return descriptor::ef_ac::kActivate;
+    case Op::Delete: return descriptor::ef_ac::kDelete;
+    case Op::ChangeAc: return descriptor::ef_ac::kChangeAc;
     default: return std::nullopt;
     }
 }
@@ -162,7 +160,7 @@ Bytes default_ac(Model model, bool df)
     if (df)
         return Bytes(t.df_ac_max, 0x00);
     // The library's own EF default.
-    return Bytes{0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF};
+    return Bytes(descriptor::kDefaultEfAc.begin(), descriptor::kDefaultEfAc.end());
 }
 
 bool SecurityState::satisfies(std::uint8_t ac_byte) const
@@ -189,6 +187,14 @@ void check_condition(std::uint8_t ac, const SecurityState& state)
     if (ac == kAcNever)
         refuse(sw::kConditionsNotSatisfied);
     if (!state.satisfies(ac))
+        refuse(sw::kSecurityNotSatisfied);
+}
+
+void check_object_access(std::uint8_t condition, const Bytes& sm, std::size_t position, bool secured,
+                         const SecurityState& state)
+{
+    check_condition(condition, state);
+    if (!secured && position < sm.size() && sm[position] != 0xFF)
         refuse(sw::kSecurityNotSatisfied);
 }
 

@@ -5,6 +5,8 @@
 #include "sim/card.h"
 #include "sim/card/model_traits.h"
 
+#include "include/ombrix/descriptor_codes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -65,7 +67,7 @@ std::size_t memory_used(const FileNode* root);
 FileNode* find_df_by_name(FileNode* root, std::span<const std::uint8_t> name);
 
 // Operations an access condition can govern.
-enum class Op { Read, Update, Append, Delete, CreateEf, CreateDf, ChangeAc, Deactivate, Activate };
+enum class Op { Read, Update, Append, Delete, CreateEf, CreateDf, ChangeAc, Deactivate, Activate, CreateObject };
 
 // Position of the access-condition byte for `op` in a file of this
 // generation, or nothing when the operation is not governed by that file.
@@ -74,8 +76,8 @@ std::optional<std::size_t> ac_position(Generation generation, bool df, Op op);
 // The access conditions of a file created without an 86 element.
 Bytes default_ac(Model model, bool df);
 
-inline constexpr std::uint8_t kAcAlways = 0x00;
-inline constexpr std::uint8_t kAcNever = 0xFF;
+inline constexpr std::uint8_t kAcAlways = descriptor::kAcAlways;
+inline constexpr std::uint8_t kAcNever = descriptor::kAcNever;
 
 // The security state of one channel: the references satisfied so far (by
 // VERIFY and EXTERNAL AUTHENTICATE), each as the command's P2 named it (81
@@ -102,6 +104,23 @@ void check_condition(std::uint8_t ac, const SecurityState& state);
 // protected command for `op`: its byte at the operation's access-condition
 // position is present and not FF.
 bool sm_required(Generation generation, const FileNode& file, Op op);
+
+// The object records (86 of PUT DATA 6E, and its SM element) hold one byte
+// per operation on the object, by these positions; the others (3 to 6, 3 to
+// 8 on R22) are kept and not used.
+namespace object_ac {
+inline constexpr std::size_t kUse = 0;    // VERIFY of a PIN; any cryptographic use of a key
+inline constexpr std::size_t kChange = 1; // CHANGE REFERENCE DATA, CHANGE KEY DATA
+// A PIN: the PIN whose value resets it (00 none, FF never reset); a private
+// key: GENERATE KEY PAIR into it.
+inline constexpr std::size_t kReset = 2;
+} // namespace object_ac
+
+// An operation on an object: its condition byte met (6982 / 6985), and when
+// the object's SM record holds a byte other than FF at `position`, the
+// command protected (a plain one: 6982).
+void check_object_access(std::uint8_t condition, const Bytes& sm, std::size_t position, bool secured,
+                         const SecurityState& state);
 
 // Refuses with 6982 (reference not satisfied) or 6985 (never) unless `op` is
 // allowed on `file`. A condition byte that the file's element does not reach

@@ -113,8 +113,8 @@ std::unique_ptr<FileNode> load_file(const json& obj, const ModelTraits& model, F
             fail(context, "\"record_size\" belongs to record EFs");
         node->record_size = static_cast<std::uint8_t>(get_uint(*v, 255, context, "record_size"));
     }
-    if (node->kind == FileKind::LinearFixed && node->record_size == 0)
-        fail(context, "a linear-fixed EF needs a \"record_size\"");
+    // A linear-fixed EF with record size 0 has had no record yet: its first
+    // record fixes the size.
     if (opt(obj, "name")) {
         if (!df || model.generation == Generation::First)
             fail(context, "only second-generation DFs have a \"name\"");
@@ -239,14 +239,20 @@ std::vector<PinObject> load_pins(const json& pins)
         fail("image", "\"pins\" must be an array");
     std::vector<PinObject> out;
     for (const json& obj : pins) {
-        check_keys(obj, {"reference", "value", "tries", "max_tries", "min_length", "unblock"}, "pin");
+        check_keys(obj, {"reference", "value", "tries", "max_tries", "min_length", "unblock", "use", "change", "sm"},
+                   "pin");
         PinObject pin;
         pin.reference = get_reference(obj, "reference", "pin");
         const std::string context = "pin " + std::to_string(pin.reference);
         for (const PinObject& other : out)
             if (other.reference == pin.reference)
                 fail(context, "the reference is used twice");
-        pin.value = get_hex(obj, "value", 1, kMaxReferenceData, context);
+        // An empty value: a PIN object personalization has not set yet.
+        pin.value = get_hex(obj, "value", 0, kMaxReferenceData, context);
+        pin.use = get_byte(obj, "use", kAcAlways, context);
+        pin.change = get_byte(obj, "change", kAcAlways, context);
+        if (opt(obj, "sm"))
+            pin.sm = get_hex(obj, "sm", 0, kMaxSmBytes, context);
         if (const json* v = opt(obj, "max_tries"))
             pin.max_tries = static_cast<std::uint8_t>(get_uint(*v, 15, context, "max_tries"));
         if (pin.max_tries == 0)
@@ -258,14 +264,16 @@ std::vector<PinObject> load_pins(const json& pins)
             pin.min_length = get_uint(*v, kMaxReferenceData, context, "min_length");
         if (pin.min_length == 0)
             pin.min_length = 1;
-        if (opt(obj, "unblock"))
+        if (const json* v = opt(obj, "unblock"); v != nullptr && v->is_string() && *v == "never")
+            pin.unblock = kUnblockNever;
+        else if (v != nullptr)
             pin.unblock = get_reference(obj, "unblock", context);
         if (pin.unblock == pin.reference)
             fail(context, "a PIN cannot unblock itself");
         out.push_back(std::move(pin));
     }
     for (const PinObject& pin : out)
-        if (pin.unblock != 0 &&
+        if (pin.unblock != 0 && pin.unblock != kUnblockNever &&
             std::none_of(out.begin(), out.end(), [&](const PinObject& p) { return p.reference == pin.unblock; }))
             fail("pin " + std::to_string(pin.reference), "\"unblock\" names no PIN");
     return out;
@@ -280,16 +288,22 @@ void load_keys(const json& keys, Persistent& p)
     const bool second = traits(p.model).generation == Generation::Second;
     std::vector<std::pair<std::uint8_t, crypto::Pkey>> publics;
     for (const json& obj : keys) {
-        check_keys(obj, {"class", "reference", "value", "private_key", "public_key", "use", "change"}, "key");
+        check_keys(obj,
+                   {"class", "reference", "value", "private_key", "public_key", "use", "change", "generate", "sm",
+                    "bits"},
+                   "key");
         const std::uint8_t cls = get_hex(obj, "class", 1, 1, "key")[0];
         const std::uint8_t ref = get_reference(obj, "reference", "key");
         const std::string context = "key " + to_hex(std::span(&cls, 1)) + " " + std::to_string(ref);
         if (cls == 0x10) {
-            if (opt(obj, "private_key") || opt(obj, "public_key"))
-                fail(context, "a triple-DES key has a \"value\"");
-            DesKey key{ref, get_hex(obj, "value", 8, 24, context), get_byte(obj, "use", kAcAlways, context),
-                       get_byte(obj, "change", kAcNever, context)};
-            if (!crypto::tdes_key_length_ok(key.value.size()))
+            for (const char* other : {"private_key", "public_key", "generate", "bits"})
+                if (opt(obj, other))
+                    fail(context, std::string("\"") + other + "\" does not belong to a triple-DES key");
+            // An empty value: a key object personalization has not set yet.
+            DesKey key{ref, get_hex(obj, "value", 0, 24, context), get_byte(obj, "use", kAcAlways, context),
+                       get_byte(obj, "change", kAcNever, context),
+                       opt(obj, "sm") ? get_hex(obj, "sm", 0, kMaxSmBytes, context) : Bytes{}};
+            if (!key.value.empty() && !crypto::tdes_key_length_ok(key.value.size()))
                 fail(context, "\"value\" must hold 8, 16 or 24 bytes");
             if (std::any_of(p.des_keys.begin(), p.des_keys.end(), [&](const DesKey& k) { return k.reference == ref; }))
                 fail(context, "the reference is used twice");
@@ -299,19 +313,39 @@ void load_keys(const json& keys, Persistent& p)
             for (const char* other : {"value", "change", priv ? "public_key" : "private_key"})
                 if (opt(obj, other))
                     fail(context, std::string("\"") + other + "\" does not belong to this object");
-            const std::string pem = get_string(obj, priv ? "private_key" : "public_key", context);
-            crypto::Pkey key = priv ? crypto::private_from_pem(pem) : crypto::public_from_pem(pem);
-            if (!key)
-                fail(context, "not an RSA key in PEM");
-            if (priv) {
-                if (std::any_of(p.rsa_keys.begin(), p.rsa_keys.end(), [&](const RsaKey& k) { return k.reference == ref; }))
-                    fail(context, "the reference is used twice");
-                p.rsa_keys.push_back(RsaKey{ref, key, get_byte(obj, "use", kAcAlways, context)});
-            } else {
-                if (opt(obj, "use"))
-                    fail(context, "the use condition belongs to object 20");
-                publics.emplace_back(ref, key);
+            if (!priv) {
+                for (const char* other : {"use", "generate", "sm", "bits"})
+                    if (opt(obj, other))
+                        fail(context, std::string("\"") + other + "\" belongs to object 20");
+                // Without a key: the public object of a placeholder.
+                publics.emplace_back(ref, opt(obj, "public_key") ? crypto::public_from_pem(get_string(obj, "public_key", context))
+                                                                 : crypto::Pkey{});
+                if (opt(obj, "public_key") && !publics.back().second)
+                    fail(context, "not an RSA key in PEM");
+                continue;
             }
+            if (std::any_of(p.rsa_keys.begin(), p.rsa_keys.end(), [&](const RsaKey& k) { return k.reference == ref; }))
+                fail(context, "the reference is used twice");
+            RsaKey key;
+            key.reference = ref;
+            key.use = get_byte(obj, "use", kAcAlways, context);
+            key.generate = get_byte(obj, "generate", kAcAlways, context);
+            if (opt(obj, "sm"))
+                key.sm = get_hex(obj, "sm", 0, kMaxSmBytes, context);
+            if (const json* bits = opt(obj, "bits")) {
+                // A placeholder: the modulus size GENERATE KEY PAIR will give it.
+                if (opt(obj, "private_key"))
+                    fail(context, "a placeholder (\"bits\") has no \"private_key\"");
+                key.placeholder_bits = static_cast<unsigned>(get_uint(*bits, 2048, context, "bits"));
+                if (key.placeholder_bits < 512 || key.placeholder_bits % 64 != 0)
+                    fail(context, "\"bits\" must be 512 to 2048, a multiple of 64");
+                key.public_object = false;
+            } else {
+                key.key = crypto::private_from_pem(get_string(obj, "private_key", context));
+                if (!key.key)
+                    fail(context, "not an RSA key in PEM");
+            }
+            p.rsa_keys.push_back(std::move(key));
         } else {
             fail(context, second ? "object class 10, 20 or 21" : "the first generation holds class 10 keys only");
         }
@@ -319,8 +353,9 @@ void load_keys(const json& keys, Persistent& p)
     for (const auto& [ref, key] : publics) {
         const auto pair = std::find_if(p.rsa_keys.begin(), p.rsa_keys.end(),
                                        [ref = ref](const RsaKey& k) { return k.reference == ref; });
-        if (pair == p.rsa_keys.end() || !crypto::same_public_key(pair->key, key))
+        if (pair == p.rsa_keys.end() || (key ? !pair->key || !crypto::same_public_key(pair->key, key) : !!pair->key))
             fail("key 21 " + std::to_string(ref), "does not match a private key 20");
+        pair->public_object = true;
     }
 }
 
@@ -335,9 +370,19 @@ json save_pins(const std::vector<PinObject>& pins)
 {
     json out = json::array();
     for (const PinObject& pin : pins) {
+        const auto byte = [](std::uint8_t b) { return to_hex(std::span(&b, 1)); };
         json obj{{"reference", pin.reference}, {"value", to_hex(pin.value)}, {"tries", pin.tries},
                  {"max_tries", pin.max_tries}, {"min_length", pin.min_length}};
-        if (pin.unblock != 0)
+        // The object conditions only when personalization set them.
+        if (pin.use != kAcAlways)
+            obj["use"] = byte(pin.use);
+        if (pin.change != kAcAlways)
+            obj["change"] = byte(pin.change);
+        if (!pin.sm.empty())
+            obj["sm"] = to_hex(pin.sm);
+        if (pin.unblock == kUnblockNever)
+            obj["unblock"] = "never";
+        else if (pin.unblock != 0)
             obj["unblock"] = pin.unblock;
         out.push_back(std::move(obj));
     }
@@ -350,12 +395,88 @@ json save_keys(const Persistent& p)
     const auto byte = [](std::uint8_t b) { return to_hex(std::span(&b, 1)); };
     for (const DesKey& k : p.des_keys)
         out.push_back(json{{"class", "10"}, {"reference", k.reference}, {"value", to_hex(k.value)},
-                           {"use", byte(k.use)}, {"change", byte(k.change)}});
+                           {"use", byte(k.use)}, {"change", byte(k.change)}, {"sm", to_hex(k.sm)}});
     for (const RsaKey& k : p.rsa_keys) {
-        out.push_back(json{{"class", "20"}, {"reference", k.reference},
-                           {"private_key", crypto::private_to_pem(k.key)}, {"use", byte(k.use)}});
-        out.push_back(json{{"class", "21"}, {"reference", k.reference}, {"public_key", crypto::public_to_pem(k.key)}});
+        json priv{{"class", "20"}, {"reference", k.reference}, {"use", byte(k.use)},
+                  {"generate", byte(k.generate)}, {"sm", to_hex(k.sm)}};
+        json pub{{"class", "21"}, {"reference", k.reference}};
+        if (k.key) {
+            priv["private_key"] = crypto::private_to_pem(k.key);
+            pub["public_key"] = crypto::public_to_pem(k.key);
+        } else {
+            priv["bits"] = k.placeholder_bits;
+        }
+        out.push_back(std::move(priv));
+        if (k.public_object)
+            out.push_back(std::move(pub));
     }
+    return out;
+}
+
+// "objects": what the card keeps without using (logical objects, public-key
+// test objects), as PUT DATA gave them.
+std::vector<DataObject> load_objects(const json& objects)
+{
+    if (!objects.is_array())
+        fail("image", "\"objects\" must be an array");
+    std::vector<DataObject> out;
+    for (const json& obj : objects) {
+        check_keys(obj, {"class", "reference", "parameters", "ac", "sm", "value"}, "object");
+        DataObject o;
+        o.object_class = get_hex(obj, "class", 1, 1, "object")[0];
+        o.reference = get_reference(obj, "reference", "object");
+        const std::string context = "object " + to_hex(std::span(&o.object_class, 1)) + " " + std::to_string(o.reference);
+        o.parameters = get_hex(obj, "parameters", 8, 8, context);
+        o.ac = get_hex(obj, "ac", 1, kMaxSmBytes, context);
+        o.sm = opt(obj, "sm") ? get_hex(obj, "sm", 0, kMaxSmBytes, context) : Bytes{};
+        o.value = opt(obj, "value") ? get_hex(obj, "value", 0, 255, context) : Bytes{};
+        if (std::any_of(out.begin(), out.end(), [&](const DataObject& x) {
+                return x.object_class == o.object_class && x.reference == o.reference;
+            }))
+            fail(context, "the reference is used twice");
+        out.push_back(std::move(o));
+    }
+    return out;
+}
+
+// "environments": the security environments PUT DATA stored.
+std::vector<StoredEnvironment> load_environments(const json& environments)
+{
+    if (!environments.is_array())
+        fail("image", "\"environments\" must be an array");
+    std::vector<StoredEnvironment> out;
+    for (const json& obj : environments) {
+        check_keys(obj, {"number", "ac", "content"}, "environment");
+        StoredEnvironment e;
+        const json* number = opt(obj, "number");
+        if (number == nullptr)
+            fail("environment", "\"number\" is missing");
+        e.number = static_cast<std::uint8_t>(get_uint(*number, 0x0F, "environment", "number"));
+        const std::string context = "environment " + std::to_string(e.number);
+        e.ac = get_hex(obj, "ac", 2, 2, context);
+        e.content = get_hex(obj, "content", 6, 6, context);
+        if (std::any_of(out.begin(), out.end(), [&](const StoredEnvironment& x) { return x.number == e.number; }))
+            fail(context, "the number is used twice");
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+json save_objects(const Persistent& p)
+{
+    json out = json::array();
+    for (const DataObject& o : p.data_objects)
+        out.push_back(json{{"class", to_hex(std::span(&o.object_class, 1))}, {"reference", o.reference},
+                           {"parameters", to_hex(o.parameters)}, {"ac", to_hex(o.ac)}, {"sm", to_hex(o.sm)},
+                           {"value", to_hex(o.value)}});
+    return out;
+}
+
+json save_environments(const Persistent& p)
+{
+    json out = json::array();
+    for (const StoredEnvironment& e : p.environments)
+        out.push_back(json{{"number", e.number}, {"ac", to_hex(e.ac)}, {"content", to_hex(e.content)}});
     return out;
 }
 
@@ -366,7 +487,8 @@ std::optional<Persistent> load_image(const json& image, std::string& error)
     try {
         check_keys(image,
                    {"format", "comment", "model", "identification", "life_cycle", "memory_kb", "mf",
-                    "packages", "pins", "keys", "transport_key", "responses"},
+                    "packages", "pins", "keys", "transport_key", "responses", "objects", "environments",
+                    "digest_info"},
                    "image");
         if (get_string(image, "format", "image") != kImageFormat)
             fail("image", "\"format\" must be \"" + std::string(kImageFormat) + "\"");
@@ -414,6 +536,18 @@ std::optional<Persistent> load_image(const json& image, std::string& error)
             const Bytes key = get_hex(image, "transport_key", 16, 16, "image");
             std::copy(key.begin(), key.end(), p.transport_key.begin());
         }
+        for (const char* key : {"objects", "environments", "digest_info"})
+            if (opt(image, key) && !second)
+                fail("image", std::string("the first generation has no \"") + key + "\"");
+        if (const json* objects = opt(image, "objects"))
+            p.data_objects = load_objects(*objects);
+        if (const json* environments = opt(image, "environments"))
+            p.environments = load_environments(*environments);
+        if (opt(image, "digest_info")) {
+            p.digest_info = get_hex(image, "digest_info", 0, 32, "image");
+            if (!p.digest_info.empty() && (p.digest_info.size() < 4 || p.digest_info[0] != 0x30))
+                fail("image", "\"digest_info\" must be a DigestInfo prefix or empty");
+        }
         if (opt(image, "responses")) {
             const std::string mode = get_string(image, "responses", "image");
             const auto it = std::find_if(kResponseModes.begin(), kResponseModes.end(),
@@ -449,6 +583,9 @@ json save_image(const Persistent& p)
     out["keys"] = save_keys(p);
     if (traits(p.model).generation == Generation::Second) {
         out["transport_key"] = to_hex(p.transport_key);
+        out["objects"] = save_objects(p);
+        out["environments"] = save_environments(p);
+        out["digest_info"] = to_hex(p.digest_info);
         for (const auto& [mode, name] : kResponseModes)
             if (mode == p.responses)
                 out["responses"] = std::string(name);

@@ -77,6 +77,9 @@ Response CardOs::verify(const Command& cmd, Channel& ch)
     if (cmd.p1 != 0x00)
         refuse(sw::kWrongP1P2);
     PinObject& p = pin(cmd.p2);
+    check_object_access(p.use, p.sm, object_ac::kUse, cmd.secured, ch.security);
+    if (p.value.empty())
+        refuse(sw::kReferenceDataNotUsable); // a PIN object not given its value yet
     if ((cmd.cla & kClaChaining) != 0) {
         if (!ch.chain)
             ch.chain = Channel::Chain{cmd.p2, {}};
@@ -119,7 +122,7 @@ Response CardOs::change_reference_data(const Command& cmd, Channel& ch)
         if (!new_only)
             refuse(sw::kWrongP1P2);
         DesKey& key = des_key(cmd.p2);
-        check_condition(key.change, ch.security);
+        check_object_access(key.change, key.sm, object_ac::kChange, cmd.secured, ch.security);
         if (!crypto::tdes_key_length_ok(cmd.data.size()))
             refuse(sw::kWrongLength);
         OPENSSL_cleanse(key.value.data(), key.value.size());
@@ -129,6 +132,9 @@ Response CardOs::change_reference_data(const Command& cmd, Channel& ch)
     if (object_class != kPinClass)
         refuse(sw::kWrongP1P2);
     PinObject& p = pin(cmd.p2);
+    check_object_access(p.change, p.sm, object_ac::kChange, cmd.secured, ch.security);
+    if (p.value.empty())
+        refuse(sw::kReferenceDataNotUsable);
     if (p.tries == 0)
         refuse(sw::kBlocked);
     std::span<const std::uint8_t> fresh(cmd.data);
@@ -162,6 +168,9 @@ Response CardOs::reset_retry_counter(const Command& cmd, Channel& ch)
     if (cmd.p1 > 0x03)
         refuse(sw::kWrongP1P2);
     PinObject& p = pin(cmd.p2);
+    if (p.unblock == kUnblockNever)
+        refuse(sw::kConditionsNotSatisfied);
+    check_object_access(kAcAlways, p.sm, object_ac::kReset, cmd.secured, ch.security);
     PinObject* unblocker = p.unblock != 0 ? &pin(p.unblock) : nullptr;
     std::span<const std::uint8_t> fresh;
     if (cmd.p1 <= 0x01) {
@@ -219,7 +228,9 @@ Response CardOs::external_authenticate(const Command& cmd, Channel& ch)
     if (cmd.p1 != 0x00)
         refuse(sw::kWrongP1P2);
     const DesKey& key = des_key(cmd.p2);
-    check_condition(key.use, ch.security);
+    check_object_access(key.use, key.sm, object_ac::kUse, cmd.secured, ch.security);
+    if (key.value.empty())
+        refuse(sw::kReferenceDataNotUsable);
     if (cmd.data.size() != kChallengeSize)
         refuse(sw::kWrongLength);
     const std::optional<Challenge> challenge = std::exchange(challenge_, std::nullopt);

@@ -82,10 +82,11 @@ FileSpec parse_create_template(const ModelTraits& model, std::span<const std::ui
     if (!kind)
         refuse(sw::kWrongData);
     spec.kind = *kind;
+    // A linear-fixed EF with record size 0 (the library's Create_EF sends
+    // 82 03 02 00 00, R22's a one-byte 82) takes the length of its first
+    // record.
     if (descriptor.size() == 3)
         spec.record_size = descriptor[2];
-    if (spec.kind == FileKind::LinearFixed && spec.record_size == 0)
-        refuse(sw::kWrongData);
     if (!(spec.kind == FileKind::LinearFixed || spec.kind == FileKind::LinearVariable))
         spec.record_size = 0;
 
@@ -136,6 +137,42 @@ FileSpec parse_create_template(const ModelTraits& model, std::span<const std::ui
         spec.ac.assign(ac.begin(), ac.end());
     } else {
         spec.ac = default_ac(model.model, df);
+    }
+    if (e.has(model.sm_tag)) {
+        const auto s = e.need(model.sm_tag, 0, kMaxSmBytes);
+        spec.sm.assign(s.begin(), s.end());
+    }
+    return spec;
+}
+
+FormatSpec parse_format_template(const ModelTraits& model, std::span<const std::uint8_t> data)
+{
+    const auto outer = parse_tlvs(data);
+    if (!outer || outer->size() != 1 || outer->front().tag != model.template_tag)
+        refuse(sw::kWrongData);
+    const auto inner = parse_tlvs(outer->front().value);
+    if (!inner)
+        refuse(sw::kWrongData);
+    for (const Tlv& t : *inner)
+        if (t.tag != 0x81 && t.tag != 0x85 && t.tag != 0x86 && t.tag != model.sm_tag)
+            refuse(sw::kWrongData);
+    const Elements e(*inner);
+
+    FormatSpec spec;
+    if (e.has(0x85)) {
+        const auto p = e.need(0x85, 1, kMaxProprietary);
+        spec.proprietary.assign(p.begin(), p.end());
+    }
+    // The MF's size: 85 01 hh ll (the second generation's data), else 81.
+    if (spec.proprietary.size() == 3 && spec.proprietary[0] == 0x01)
+        spec.size = static_cast<std::uint16_t>(spec.proprietary[1] << 8 | spec.proprietary[2]);
+    else
+        spec.size = be16(e.need(0x81, 2, 2));
+    if (e.has(0x86)) {
+        const auto ac = e.need(0x86, 1, model.df_ac_max);
+        spec.ac.assign(ac.begin(), ac.end());
+    } else {
+        spec.ac = default_ac(model.model, true);
     }
     if (e.has(model.sm_tag)) {
         const auto s = e.need(model.sm_tag, 0, kMaxSmBytes);

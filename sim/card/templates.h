@@ -30,6 +30,17 @@ struct FileSpec {
 // is refused with 6A80. Nothing is changed on the card by parsing.
 FileSpec parse_create_template(const ModelTraits& model, std::span<const std::uint8_t> data);
 
+// The FORMAT data: the MF's template under the model's outer tag, with 81
+// (size), 85 (proprietary; 01 hh ll also gives the size), 86 (access
+// conditions) and the SM element; anything else 6A80.
+struct FormatSpec {
+    std::uint16_t size = 0;
+    Bytes ac;
+    Bytes sm;
+    Bytes proprietary;
+};
+FormatSpec parse_format_template(const ModelTraits& model, std::span<const std::uint8_t> data);
+
 // The file control parameters answered to SELECT on the second generation:
 // 62 L, then the size object first (80 02 for an EF, 81 02 for a DF), 82, 83,
 // 84, 85, 86 and the SM element where the file has them.

@@ -29,7 +29,7 @@ TEST(ApduShape, UnknownClassAnswers6E00)
 {
     auto r2 = demo(Model::R2);
     EXPECT_EQ(sw(*r2, "B0 10 00 00"), 0x6E00); // the first generation's class
-    EXPECT_EQ(sw(*r2, "40 A4 00 00"), 0x6E00);
+    EXPECT_EQ(sw(*r2, "C0 A4 00 00"), 0x6E00);
     EXPECT_EQ(sw(*r2, "FF A4 00 00"), 0x6E00);
     auto r1 = demo(Model::R1);
     EXPECT_EQ(sw(*r1, "80 10 00 00"), 0x6E00); // the second generation's class
@@ -68,7 +68,7 @@ TEST(ApduShape, SecureMessagingFamiliesTheCardDoesNotKnow)
     EXPECT_EQ(sw(*card, "04 A4 00 00 02 3F 00"), 0x6882); // SM bits 01 on the interindustry class
     EXPECT_EQ(sw(*card, "08 A4 00 00 02 3F 00"), 0x6882); // SM bits 10: header not authenticated
     EXPECT_EQ(sw(*card, "84 10 00 00"), 0x6882);          // PHASE CONTROL has no `_4` form
-    EXPECT_EQ(sw(*card, "84 06 00 00"), 0x6D00);          // no such proprietary instruction yet
+    EXPECT_EQ(sw(*card, "84 08 00 00"), 0x6D00);          // no such proprietary instruction
     EXPECT_EQ(sw(*card, "0C B0 00 00 0A 87 09 01 00 00 00 00 00 00 00 00"), 0x6988); // no challenge
 }
 

@@ -64,6 +64,9 @@ TEST(Create, PackageTemplatesOfTheInstallationScripts)
 {
     auto card = admin(Model::R21);
     EXPECT_EQ(sw(*card, "00 A4 00 00"), 0x9000);
+    // The demo card's own package files go first.
+    EXPECT_EQ(sw(*card, "00 E4 00 00 02 CF 07"), 0x9000);
+    EXPECT_EQ(sw(*card, "00 E4 00 00 02 CF 08"), 0x9000);
     EXPECT_EQ(sw(*card, create("6F 1D 81 02 02 D7 82 03 21 00 00 83 02 CF 08 85 03 00 00 00 "
                                "86 09 FF 00 FF FF FF 00 FF FF FF")),
               0x9000);
@@ -163,7 +166,6 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"two sizes", Model::R2, "6F 14 80 02 00 10 81 02 00 10 82 03 01 00 00" + kEfTail},
         Malformed{"unknown descriptor", Model::R2, "6F 10 81 02 00 10 82 03 07 00 00" + kEfTail},
         Malformed{"two-byte descriptor", Model::R2, "6F 0F 81 02 00 10 82 02 01 00" + kEfTail},
-        Malformed{"fixed records of size 0", Model::R2, "6F 10 81 02 00 10 82 03 02 00 00" + kEfTail},
         Malformed{"name on an EF", Model::R2, "6F 13 81 02 00 10 82 03 01 00 00 84 01 41" + kEfTail},
         Malformed{"reserved identifier", Model::R2, "6F 10 81 02 00 10 82 03 01 00 00 83 02 FF FF 86 01 00"},
         Malformed{"empty access conditions", Model::R2, "6F 0F 81 02 00 10 82 03 01 00 00 83 02 61 01 86 00"},
