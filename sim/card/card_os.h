@@ -253,6 +253,21 @@ private:
     // into them.
     void clear_personalization();
     std::size_t objects_memory() const; // card memory the objects take
+    // An object description of PUT DATA 6E, its elements checked.
+    struct ObjectDescription {
+        std::uint8_t object_class = 0;
+        std::uint8_t reference = 0;
+        Bytes ac;
+        Bytes sm;
+        std::optional<Bytes> parameters;
+        std::optional<Bytes> value;
+    };
+    void add_pin(ObjectDescription o);
+    void add_des_key(ObjectDescription o);
+    void add_private_key(const ObjectDescription& o);
+    void add_data_object(ObjectDescription o);
+    bool object_taken(std::uint8_t object_class, std::uint8_t reference) const;
+    void check_room(std::size_t value_bytes) const; // an object of this value fits (6A84)
 
     // Helpers.
     FileNode* select_by_fid(const Channel& ch, std::span<const std::uint8_t> data) const;

@@ -273,124 +273,147 @@ Response CardOs::put_object(const Command& cmd, Channel& ch)
         refuse(sw::kFileNotFound);
     const std::uint8_t sm_tag = model().sm_tag;
     const Fields f(cmd.data, {d::kTagFileId, d::kTagProprietary, d::kTagAc, sm_tag, d::kTagObjectValue});
+    ObjectDescription o;
     const auto id = f.need(d::kTagFileId, 2, 2);
-    const std::uint8_t object_class = id[0];
-    const std::uint8_t reference = id[1] & 0x7F;
-    if (reference == 0)
+    o.object_class = id[0];
+    o.reference = id[1] & 0x7F;
+    if (o.reference == 0)
         refuse(sw::kWrongData);
     const std::size_t ac_size = model().model == Model::R22 ? kObjectAcSizeR22 : d::kObjectAcSize;
-    const Bytes ac = f.bytes(d::kTagAc, ac_size, ac_size);
-    const Bytes sm = f.has(sm_tag) ? f.bytes(sm_tag, d::kObjectSmSize, d::kObjectSmSize) : Bytes{};
-    std::optional<Bytes> params;
+    o.ac = f.bytes(d::kTagAc, ac_size, ac_size);
+    if (f.has(sm_tag))
+        o.sm = f.bytes(sm_tag, d::kObjectSmSize, d::kObjectSmSize);
     if (f.has(d::kTagProprietary))
-        params = f.bytes(d::kTagProprietary, d::kObjectParameterCount, d::kObjectParameterCount);
-    Bytes value = f.has(d::kTagObjectValue) ? f.bytes(d::kTagObjectValue, 0, 0xFF) : Bytes{};
-    const bool has_value = f.has(d::kTagObjectValue);
+        o.parameters = f.bytes(d::kTagProprietary, d::kObjectParameterCount, d::kObjectParameterCount);
+    if (f.has(d::kTagObjectValue))
+        o.value = f.bytes(d::kTagObjectValue, 0, 0xFF);
     check_file_access(*ch.current_df, Op::CreateObject, cmd, ch);
 
-    const std::uint8_t algo = params ? (*params)[2] : 0x00;
-    const auto taken = [&](std::uint8_t cls) {
-        return std::any_of(p_.data_objects.begin(), p_.data_objects.end(), [&](const DataObject& o) {
-            return o.object_class == cls && o.reference == reference;
-        });
-    };
-    const auto fits = [&](std::size_t bytes) {
-        if (kFileOverhead + bytes > memory_free())
-            refuse(sw::kNotEnoughMemory);
-    };
-
-    if (object_class == d::kClassPin && (algo == d::kAlgoPin || algo == d::kDeviceBiometric || !params)) {
-        if (!params && has_value)
-            refuse(sw::kWrongData); // a value needs its parameters
-        PinObject pin;
-        pin.reference = reference;
-        if (params) {
-            const Bytes& b = *params;
-            pin.max_tries = b[1];
-            pin.tries = b[3] & 0x0F;
-            pin.min_length = std::max<std::size_t>(b[7], 1);
-            if (pin.max_tries == 0 || pin.max_tries > 15 || pin.tries == 0 || pin.tries > pin.max_tries)
-                refuse(sw::kWrongData);
-        }
-        if (!value.empty() && value.size() < pin.min_length)
-            refuse(sw::kWrongData);
-        pin.use = ac[object_ac::kUse];
-        pin.change = ac[object_ac::kChange];
-        pin.unblock = unblock_from(ac[object_ac::kReset], reference);
-        pin.sm = sm;
-        if (taken(d::kClassPin) ||
-            std::any_of(p_.pins.begin(), p_.pins.end(), [&](const PinObject& p) { return p.reference == reference; }))
-            refuse(sw::kFileExists);
-        fits(value.size());
-        pin.value = std::move(value);
-        p_.pins.push_back(std::move(pin));
-        return {};
-    }
-    if (!params)
+    const std::uint8_t algo = o.parameters ? (*o.parameters)[2] : 0x00;
+    if (o.object_class == d::kClassPin && (algo == d::kAlgoPin || algo == d::kDeviceBiometric || !o.parameters))
+        add_pin(std::move(o));
+    else if (!o.parameters)
         refuse(sw::kWrongData);
-
-    if (object_class == kDesKeyClass && (algo == d::kAlgoDes || algo == d::kAlgoTripleDes)) {
-        if (!value.empty() && value.size() != (algo == d::kAlgoDes ? 8u : 16u))
-            refuse(sw::kWrongData);
-        if (std::any_of(p_.des_keys.begin(), p_.des_keys.end(), [&](const DesKey& k) { return k.reference == reference; }))
-            refuse(sw::kFileExists);
-        fits(value.size());
-        p_.des_keys.push_back(DesKey{reference, std::move(value), ac[object_ac::kUse], ac[object_ac::kChange], sm});
-        return {};
-    }
-
-    if ((object_class == d::kClassPrivateKey || object_class == d::kClassPrivateKeyPart) &&
-        (algo == d::kAlgoRsa || algo == d::kAlgoRsaCrt)) {
-        // The card makes its private keys itself: the value may only be the
-        // placeholder's FF bytes.
-        unsigned bits = kDefaultModulusBits;
-        if (has_value) {
-            const std::size_t modulus = value.size() - std::min(value.size(), kPlaceholderExtra);
-            if (std::any_of(value.begin(), value.end(), [](std::uint8_t b) { return b != 0xFF; }) ||
-                modulus < kMinModulusBytes || modulus > kMaxModulusBytes || modulus % 8 != 0)
-                refuse(sw::kWrongData);
-            bits = static_cast<unsigned>(modulus * 8);
-        }
-        auto pair = std::find_if(p_.rsa_keys.begin(), p_.rsa_keys.end(),
-                                 [&](const RsaKey& k) { return k.reference == reference; });
-        if (object_class == d::kClassPrivateKeyPart) {
-            // The public object of a placeholder made before it.
-            if (pair == p_.rsa_keys.end())
-                refuse(sw::kDataNotFound);
-            if (pair->public_object)
-                refuse(sw::kFileExists);
-            if (has_value && bits != pair->placeholder_bits)
-                refuse(sw::kWrongData);
-            fits(pair->placeholder_bits / 8 + kPlaceholderExtra);
-            pair->public_object = true;
-            return {};
-        }
-        if (pair != p_.rsa_keys.end())
-            refuse(sw::kFileExists);
-        fits(bits / 8 + kPlaceholderExtra);
-        RsaKey key;
-        key.reference = reference;
-        key.use = ac[object_ac::kUse];
-        key.generate = ac[object_ac::kReset];
-        key.sm = sm;
-        key.placeholder_bits = bits;
-        key.public_object = false;
-        p_.rsa_keys.push_back(std::move(key));
-        return {};
-    }
-
-    const bool logical = object_class == d::kClassPin && algo == d::kAlgoLogical;
-    const bool test_object = (object_class == d::kClassPin || object_class == d::kClassPublicTest) &&
-                             algo == d::kAlgoPublicKeyTest;
-    if (!logical && !test_object)
+    else if (o.object_class == kDesKeyClass && (algo == d::kAlgoDes || algo == d::kAlgoTripleDes))
+        add_des_key(std::move(o));
+    else if ((o.object_class == d::kClassPrivateKey || o.object_class == d::kClassPrivateKeyPart) &&
+             (algo == d::kAlgoRsa || algo == d::kAlgoRsaCrt))
+        add_private_key(o);
+    else if ((o.object_class == d::kClassPin && algo == d::kAlgoLogical) ||
+             ((o.object_class == d::kClassPin || o.object_class == d::kClassPublicTest) &&
+              algo == d::kAlgoPublicKeyTest))
+        add_data_object(std::move(o));
+    else
         refuse(sw::kWrongData);
-    if (taken(object_class) || (object_class == d::kClassPin &&
-                                std::any_of(p_.pins.begin(), p_.pins.end(),
-                                            [&](const PinObject& p) { return p.reference == reference; })))
-        refuse(sw::kFileExists);
-    fits(value.size());
-    p_.data_objects.push_back(DataObject{object_class, reference, *params, ac, sm, std::move(value)});
     return {};
+}
+
+bool CardOs::object_taken(std::uint8_t object_class, std::uint8_t reference) const
+{
+    if (object_class == d::kClassPin &&
+        std::any_of(p_.pins.begin(), p_.pins.end(), [&](const PinObject& p) { return p.reference == reference; }))
+        return true;
+    return std::any_of(p_.data_objects.begin(), p_.data_objects.end(), [&](const DataObject& o) {
+        return o.object_class == object_class && o.reference == reference;
+    });
+}
+
+void CardOs::check_room(std::size_t value_bytes) const
+{
+    if (kFileOverhead + value_bytes > memory_free())
+        refuse(sw::kNotEnoughMemory);
+}
+
+void CardOs::add_pin(ObjectDescription o)
+{
+    if (!o.parameters && o.value)
+        refuse(sw::kWrongData); // a value needs its parameters
+    PinObject pin;
+    pin.reference = o.reference;
+    if (o.parameters) {
+        const Bytes& b = *o.parameters;
+        pin.max_tries = b[1];
+        pin.tries = b[3] & 0x0F;
+        pin.min_length = std::max<std::size_t>(b[7], 1);
+        if (pin.max_tries == 0 || pin.max_tries > 15 || pin.tries == 0 || pin.tries > pin.max_tries)
+            refuse(sw::kWrongData);
+    }
+    Bytes value = o.value.value_or(Bytes{});
+    if (!value.empty() && value.size() < pin.min_length)
+        refuse(sw::kWrongData);
+    pin.use = o.ac[object_ac::kUse];
+    pin.change = o.ac[object_ac::kChange];
+    pin.unblock = unblock_from(o.ac[object_ac::kReset], o.reference);
+    pin.sm = std::move(o.sm);
+    if (object_taken(d::kClassPin, o.reference))
+        refuse(sw::kFileExists);
+    check_room(value.size());
+    pin.value = std::move(value);
+    p_.pins.push_back(std::move(pin));
+}
+
+void CardOs::add_des_key(ObjectDescription o)
+{
+    const std::uint8_t algo = (*o.parameters)[2];
+    Bytes value = o.value.value_or(Bytes{});
+    if (!value.empty() && value.size() != (algo == d::kAlgoDes ? 8u : 16u))
+        refuse(sw::kWrongData);
+    if (std::any_of(p_.des_keys.begin(), p_.des_keys.end(),
+                    [&](const DesKey& k) { return k.reference == o.reference; }))
+        refuse(sw::kFileExists);
+    check_room(value.size());
+    p_.des_keys.push_back(
+        DesKey{o.reference, std::move(value), o.ac[object_ac::kUse], o.ac[object_ac::kChange], std::move(o.sm)});
+}
+
+// The card makes its private keys itself: the value may only be the
+// placeholder's FF bytes.
+void CardOs::add_private_key(const ObjectDescription& o)
+{
+    unsigned bits = kDefaultModulusBits;
+    if (o.value) {
+        const Bytes& v = *o.value;
+        const std::size_t modulus = v.size() - std::min(v.size(), kPlaceholderExtra);
+        if (std::any_of(v.begin(), v.end(), [](std::uint8_t b) { return b != 0xFF; }) ||
+            modulus < kMinModulusBytes || modulus > kMaxModulusBytes || modulus % 8 != 0)
+            refuse(sw::kWrongData);
+        bits = static_cast<unsigned>(modulus * 8);
+    }
+    auto pair = std::find_if(p_.rsa_keys.begin(), p_.rsa_keys.end(),
+                             [&](const RsaKey& k) { return k.reference == o.reference; });
+    if (o.object_class == d::kClassPrivateKeyPart) {
+        // The public object of a placeholder made before it.
+        if (pair == p_.rsa_keys.end())
+            refuse(sw::kDataNotFound);
+        if (pair->public_object)
+            refuse(sw::kFileExists);
+        if (o.value && bits != pair->placeholder_bits)
+            refuse(sw::kWrongData);
+        check_room(pair->placeholder_bits / 8 + kPlaceholderExtra);
+        pair->public_object = true;
+        return;
+    }
+    if (pair != p_.rsa_keys.end())
+        refuse(sw::kFileExists);
+    check_room(bits / 8 + kPlaceholderExtra);
+    RsaKey key;
+    key.reference = o.reference;
+    key.use = o.ac[object_ac::kUse];
+    key.generate = o.ac[object_ac::kReset];
+    key.sm = o.sm;
+    key.placeholder_bits = bits;
+    key.public_object = false;
+    p_.rsa_keys.push_back(std::move(key));
+}
+
+void CardOs::add_data_object(ObjectDescription o)
+{
+    if (object_taken(o.object_class, o.reference))
+        refuse(sw::kFileExists);
+    Bytes value = o.value.value_or(Bytes{});
+    check_room(value.size());
+    p_.data_objects.push_back(DataObject{o.object_class, o.reference, std::move(*o.parameters), std::move(o.ac),
+                                         std::move(o.sm), std::move(value)});
 }
 
 // 83 01 se (00 to 0F), 86 02 its conditions (0 MSE RESTORE, 1 MSE SET),
@@ -414,8 +437,7 @@ Response CardOs::put_environment(const Command& cmd, Channel& ch)
     if (std::any_of(p_.environments.begin(), p_.environments.end(),
                     [&](const StoredEnvironment& e) { return e.number == env.number; }))
         refuse(sw::kFileExists);
-    if (kFileOverhead > memory_free())
-        refuse(sw::kNotEnoughMemory);
+    check_room(0);
     p_.environments.push_back(std::move(env));
     return {};
 }
