@@ -16,11 +16,12 @@ constexpr std::uint8_t kFirstGenerationModel = 0x01;
 Generation generation_of(const Bytes& model_id)
 {
     return model_id.size() >= 2 && model_id[0] == kModelTag && model_id[1] == kFirstGenerationModel
-               ? Generation::first
-               : Generation::second;
+        ? Generation::first
+        : Generation::second;
 }
 
-OpenCard::OpenCard(Context& context, const ReaderOption& reader) : connection_(context.connect(reader))
+OpenCard::OpenCard(Context& context, const ReaderOption& reader)
+    : connection_(context.connect(reader))
 {
     SessionLink link(connection_->session);
     CardInfo info;
@@ -58,14 +59,16 @@ OpenCard::~OpenCard()
 COmbrixR1& OpenCard::r1()
 {
     if (!r1_)
-        throw ToolError("choosing the card class", "the card is no first-generation card", kExitFailure);
+        throw ToolError(
+            "choosing the card class", "the card is no first-generation card", kExitFailure);
     return *r1_;
 }
 
 COmbrixR2& OpenCard::r2()
 {
     if (!r2_)
-        throw ToolError("choosing the card class", "the card is no second-generation card", kExitFailure);
+        throw ToolError(
+            "choosing the card class", "the card is no second-generation card", kExitFailure);
     return *r2_;
 }
 
@@ -75,32 +78,30 @@ SMFLAGS* OpenCard::secure_messaging(bool wanted)
         return nullptr;
     if (first_generation())
         throw ToolError("reading the command line",
-                        "--sm: the " + model_ + " card (first generation) has no secure messaging",
-                        kExitUsage, {}, "leave --sm out on first-generation cards");
+            "--sm: the " + model_ + " card (first generation) has no secure messaging", kExitUsage,
+            {}, "leave --sm out on first-generation cards");
     return &flags_;
 }
 
 void OpenCard::require_second_generation(const std::string& what) const
 {
     if (first_generation())
-        throw ToolError(what, "the " + model_ + " card (first generation) has no such command",
-                        kExitUsage);
+        throw ToolError(
+            what, "the " + model_ + " card (first generation) has no such command", kExitUsage);
 }
 
 void OpenCard::require_first_generation(const std::string& what) const
 {
     if (!first_generation())
-        throw ToolError(what, "only first-generation (R1) cards have this command; this is an " +
-                                  model_ + " card",
-                        kExitUsage);
+        throw ToolError(what,
+            "only first-generation (R1) cards have this command; this is an " + model_ + " card",
+            kExitUsage);
 }
 
 ToolError card_error(std::string doing, long status, Operation op, bool protected_command)
 {
     ToolError error = status_error(std::move(doing), status,
-                                   protected_command && status == ombrix::OMBRIX_E_FAILED
-                                       ? Operation::secure_messaging
-                                       : op);
+        protected_command && status == ombrix::OMBRIX_E_FAILED ? Operation::secure_messaging : op);
     if (protected_command && status == ombrix::OMBRIX_E_FAILED)
         error.cause = "secure messaging refused by the library";
     return error;
@@ -109,8 +110,8 @@ ToolError card_error(std::string doing, long status, Operation op, bool protecte
 void add_sm_flag(CLI::App& command, bool& sm)
 {
     command.add_flag("--sm", sm,
-                     "protect the command with secure messaging (encipherment and MAC under the "
-                     "card's key; second generation only)");
+        "protect the command with secure messaging (encipherment and MAC under the "
+        "card's key; second generation only)");
 }
 
 } // namespace ombrix::cli

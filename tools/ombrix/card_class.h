@@ -52,14 +52,14 @@ private:
     std::string model_;
     std::unique_ptr<COmbrixR1> r1_;
     std::unique_ptr<COmbrixR2> r2_;
-    SMFLAGS flags_{1, 1};
+    SMFLAGS flags_ { 1, 1 };
 };
 
 // The error of a library call made for `doing`: cause, code and exit status
 // by the kind of command; with `protected_command`, the bridge's refusal (-1)
 // is secure messaging refused (7).
 ToolError card_error(std::string doing, long status, Operation op = Operation::general,
-                     bool protected_command = false);
+    bool protected_command = false);
 
 // --sm, on every command that can be protected on the second generation.
 void add_sm_flag(CLI::App& command, bool& sm);

@@ -21,7 +21,8 @@ Bytes read_stream(std::istream& in, const std::string& where)
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         bytes.insert(bytes.end(), buffer, buffer + in.gcount());
         if (bytes.size() > kMaxInput)
-            throw ToolError("reading " + where, "more than 64 KB, more than a card file holds", kExitUsage);
+            throw ToolError(
+                "reading " + where, "more than 64 KB, more than a card file holds", kExitUsage);
     }
     return bytes;
 }
@@ -33,8 +34,9 @@ void DataInput::define(CLI::App& command, const std::string& name, const std::st
     what_ = what;
     hex_option_ = command.add_option(name, hex_, "the " + what + " in hex");
     path_option_ = command.add_option("-i,--input", path_,
-                                      "read the " + what + " (the bytes themselves) from a file; "
-                                      "- for standard input");
+        "read the " + what
+            + " (the bytes themselves) from a file; "
+              "- for standard input");
 }
 
 bool DataInput::given() const { return hex_option_->count() > 0 || path_option_->count() > 0; }
@@ -44,26 +46,27 @@ Bytes DataInput::read(ToolIo& io, bool allow_empty) const
     const bool from_hex = hex_option_->count() > 0;
     const bool from_file = path_option_->count() > 0;
     if (from_hex && from_file)
-        throw ToolError("reading the command line", "give the " + what_ + " in hex or with -i, not both",
-                        kExitUsage);
+        throw ToolError("reading the command line",
+            "give the " + what_ + " in hex or with -i, not both", kExitUsage);
     Bytes bytes;
     if (from_hex) {
         const HexParse parse = parse_hex(hex_);
         if (!parse.ok())
             throw ToolError("reading the " + what_ + " \"" + hex_ + "\"",
-                            parse.error->reason + " at column " + std::to_string(parse.error->offset + 1),
-                            kExitUsage);
+                parse.error->reason + " at column " + std::to_string(parse.error->offset + 1),
+                kExitUsage);
         bytes = parse.bytes;
     } else if (from_file && path_ != "-") {
         std::ifstream file(path_, std::ios::binary);
         if (!file)
-            throw ToolError("reading the " + what_ + " from " + path_, "cannot open the file", kExitUsage);
+            throw ToolError(
+                "reading the " + what_ + " from " + path_, "cannot open the file", kExitUsage);
         bytes = read_stream(file, path_);
     } else if (from_file || stdin_default_) {
         bytes = read_stream(io.in, "standard input");
     } else {
         throw ToolError("reading the command line", "no " + what_ + " given", kExitUsage, {},
-                        "give it in hex, or -i FILE");
+            "give it in hex, or -i FILE");
     }
     if (bytes.empty() && !allow_empty)
         throw ToolError("reading the " + what_, "it is empty", kExitUsage);
@@ -72,8 +75,10 @@ Bytes DataInput::read(ToolIo& io, bool allow_empty) const
 
 void DataOutput::define(CLI::App& command)
 {
-    command.add_flag("--raw", raw_, "write the bytes themselves to standard output, not hex");
+    auto* raw
+        = command.add_flag("--raw", raw_, "write the bytes themselves to standard output, not hex");
     path_option_ = command.add_option("-o,--output", path_, "write the bytes themselves to a file");
+    path_option_->excludes(raw);
 }
 
 std::optional<std::string> DataOutput::file() const
@@ -87,7 +92,8 @@ void DataOutput::write(ToolIo& io, HexStyle style, const Bytes& data, bool json)
 {
     if (const auto path = file()) {
         std::ofstream out(*path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        out.write(
+            reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
         out.close();
         if (!out)
             throw ToolError("writing " + *path, "cannot write the file", kExitFailure);
@@ -96,7 +102,8 @@ void DataOutput::write(ToolIo& io, HexStyle style, const Bytes& data, bool json)
     if (json)
         return;
     if (raw_)
-        io.out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        io.out.write(
+            reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     else
         io.out << hex_lines(data, style);
     io.out.flush();

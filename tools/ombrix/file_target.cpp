@@ -11,7 +11,10 @@ constexpr std::size_t kMaxPathBytes = 16; // eight levels, deeper than any Ombri
 constexpr std::size_t kMaxNameBytes = 16;
 constexpr unsigned char kR1ByIdentifier = 1, kR1ByPath = 2;
 
-bool is_mf(const Bytes& b, std::size_t at) { return b.size() >= at + 2 && b[at] == kMfHigh && b[at + 1] == kMfLow; }
+bool is_mf(const Bytes& b, std::size_t at)
+{
+    return b.size() >= at + 2 && b[at] == kMfHigh && b[at + 1] == kMfLow;
+}
 
 std::string path_text(const Bytes& path)
 {
@@ -21,7 +24,7 @@ std::string path_text(const Bytes& path)
     return out;
 }
 
-TargetParse refused(std::string why) { return TargetParse{std::nullopt, std::move(why)}; }
+TargetParse refused(std::string why) { return TargetParse { std::nullopt, std::move(why) }; }
 
 } // namespace
 
@@ -40,8 +43,8 @@ TargetParse parse_file_target(std::string_view text)
         return refused("\"" + std::string(text) + "\": " + hex.error->reason);
     Bytes bytes = hex.bytes;
     if (bytes.empty() || bytes.size() % 2 != 0)
-        return refused("\"" + std::string(text) +
-                       "\": a file is a 4-digit identifier or a path of them (5000/5001)");
+        return refused("\"" + std::string(text)
+            + "\": a file is a 4-digit identifier or a path of them (5000/5001)");
     if (bytes.size() > kMaxPathBytes + 2)
         return refused("\"" + std::string(text) + "\": the path is deeper than a card nests files");
     FileTarget target;
@@ -49,7 +52,7 @@ TargetParse parse_file_target(std::string_view text)
         target.kind = FileTarget::Kind::fid;
         target.text = format_hex(bytes, HexStyle::packed);
         target.bytes = std::move(bytes);
-        return TargetParse{std::move(target), {}};
+        return TargetParse { std::move(target), {} };
     }
     // A path from the MF: the MF itself is not part of it.
     if (bytes.size() > 2 && is_mf(bytes, 0))
@@ -57,7 +60,7 @@ TargetParse parse_file_target(std::string_view text)
     target.kind = FileTarget::Kind::path;
     target.text = is_mf(bytes, 0) ? "3F00" : path_text(bytes);
     target.bytes = std::move(bytes);
-    return TargetParse{std::move(target), {}};
+    return TargetParse { std::move(target), {} };
 }
 
 TargetParse parse_df_name(std::string_view text)
@@ -71,18 +74,18 @@ TargetParse parse_df_name(std::string_view text)
     target.kind = FileTarget::Kind::name;
     target.bytes = hex.bytes;
     target.text = "DF " + format_hex(hex.bytes, HexStyle::packed);
-    return TargetParse{std::move(target), {}};
+    return TargetParse { std::move(target), {} };
 }
 
-std::optional<FileTarget> file_target_of(const std::optional<std::string>& file,
-                                         const std::optional<std::string>& name, bool required)
+std::optional<FileTarget> file_target_of(
+    const std::optional<std::string>& file, const std::optional<std::string>& name, bool required)
 {
     if (file && name)
         throw ToolError("reading the command line", "give a file or --name, not both", kExitUsage);
     if (!file && !name) {
         if (required)
             throw ToolError("reading the command line", "no file to select", kExitUsage, {},
-                            "name it by identifier (5001), path (5000/5001) or --name AID");
+                "name it by identifier (5001), path (5000/5001) or --name AID");
         return std::nullopt;
     }
     TargetParse parse = file ? parse_file_target(*file) : parse_df_name(*name);
@@ -98,15 +101,16 @@ void select_target(OpenCard& card, const FileTarget& target, SMFLAGS* sm)
     if (card.first_generation()) {
         if (target.kind == FileTarget::Kind::name)
             throw ToolError("selecting " + target.text,
-                            "first-generation cards select no DF by name", kExitUsage, {},
-                            "select it by identifier or path");
+                "first-generation cards select no DF by name", kExitUsage, {},
+                "select it by identifier or path");
         rc = card.r1().Select(target.kind == FileTarget::Kind::fid ? kR1ByIdentifier : kR1ByPath,
-                              bytes.data(), static_cast<unsigned char>(bytes.size()));
+            bytes.data(), static_cast<unsigned char>(bytes.size()));
     } else {
-        const auto mode = target.kind == FileTarget::Kind::fid    ? COmbrixR2::SEL_FID
-                          : target.kind == FileTarget::Kind::path ? COmbrixR2::SEL_PATH_MF
-                                                                  : COmbrixR2::SEL_DF_NAME;
-        rc = card.r2().cmdSELECT_FILE(mode, bytes.data(), static_cast<unsigned char>(bytes.size()), sm);
+        const auto mode = target.kind == FileTarget::Kind::fid ? COmbrixR2::SEL_FID
+            : target.kind == FileTarget::Kind::path            ? COmbrixR2::SEL_PATH_MF
+                                                               : COmbrixR2::SEL_DF_NAME;
+        rc = card.r2().cmdSELECT_FILE(
+            mode, bytes.data(), static_cast<unsigned char>(bytes.size()), sm);
     }
     if (rc != 0)
         throw card_error("selecting " + target.text, rc, Operation::general, sm != nullptr);

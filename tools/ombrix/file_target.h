@@ -17,7 +17,7 @@ namespace ombrix::cli {
 struct FileTarget {
     enum class Kind { fid, path, name };
     Kind kind = Kind::fid;
-    Bytes bytes;      // the identifier, the path (without a leading 3F00) or the name
+    Bytes bytes; // the identifier, the path (without a leading 3F00) or the name
     std::string text; // as shown in messages: "5001", "3F00/5000/5001", "name A000..."
 };
 
@@ -33,8 +33,8 @@ TargetParse parse_df_name(std::string_view text);
 
 // The target of a command line's FILE argument or --name; a usage error when
 // both or (with `required`) neither are given, or when one is malformed.
-std::optional<FileTarget> file_target_of(const std::optional<std::string>& file,
-                                         const std::optional<std::string>& name, bool required);
+std::optional<FileTarget> file_target_of(
+    const std::optional<std::string>& file, const std::optional<std::string>& name, bool required);
 
 // Selects `target`: COmbrixR1::Select (mode 1 by identifier, 2 by path) or
 // COmbrixR2::cmdSELECT_FILE; ToolError when the card refuses.

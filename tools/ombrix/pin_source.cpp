@@ -3,8 +3,12 @@
 #include "shell/secure_zero.h"
 
 #include <cstdio>
-#include <termios.h>
-#include <unistd.h>
+#if defined(_WIN32)
+#  include <windows.h>
+#else
+#  include <termios.h>
+#  include <unistd.h>
+#endif
 
 namespace ombrix::cli {
 
@@ -112,6 +116,36 @@ std::optional<SecretBytes> read_pin(const PinSource& source, const PinIo& io,
     return std::nullopt;
 }
 
+#if defined(_WIN32)
+// The console's own input and output, whatever standard input and output are.
+std::optional<std::string> prompt_without_echo(const std::string& prompt)
+{
+    const HANDLE in = ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE out = ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD saved = 0;
+    std::optional<std::string> line;
+    if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && ::GetConsoleMode(in, &saved)) {
+        DWORD written = 0;
+        ::WriteConsoleA(out, prompt.data(), static_cast<DWORD>(prompt.size()), &written, nullptr);
+        ::SetConsoleMode(in, (saved | ENABLE_LINE_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+        line.emplace();
+        char c = 0;
+        DWORD read = 0;
+        while (::ReadConsoleA(in, &c, 1, &read, nullptr) && read == 1 && c != '\n')
+            line->push_back(c);
+        ::SetConsoleMode(in, saved);
+        ::WriteConsoleA(out, "\r\n", 2, &written, nullptr);
+        strip_line_end(*line);
+    }
+    if (in != INVALID_HANDLE_VALUE)
+        ::CloseHandle(in);
+    if (out != INVALID_HANDLE_VALUE)
+        ::CloseHandle(out);
+    return line;
+}
+#else
 std::optional<std::string> prompt_without_echo(const std::string& prompt)
 {
     FILE* tty = std::fopen("/dev/tty", "r+");
@@ -138,5 +172,6 @@ std::optional<std::string> prompt_without_echo(const std::string& prompt)
     strip_line_end(line);
     return line;
 }
+#endif
 
 } // namespace ombrix::cli

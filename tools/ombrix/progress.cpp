@@ -1,6 +1,10 @@
 #include "tools/ombrix/progress.h"
 
-#include <unistd.h>
+#if defined(_WIN32)
+#  include <windows.h>
+#else
+#  include <unistd.h>
+#endif
 
 namespace ombrix::cli {
 
@@ -44,6 +48,15 @@ void Progress::finish()
         out_ << '\n' << std::flush;
 }
 
+#if defined(_WIN32)
+// A console, not a file, a pipe or the NUL device (which _isatty takes for a terminal).
+bool stderr_is_terminal()
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+#else
 bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+#endif
 
 } // namespace ombrix::cli

@@ -11,10 +11,11 @@ namespace ombrix::cli {
 void SecretOption::define(CLI::App& command, const std::string& what)
 {
     value_option_ = command.add_option("--" + flag_, value_,
-                                       what + ": env:NAME (an environment variable), or the value "
-                                              "itself (warned: it shows in the process list)");
-    stdin_option_ = command.add_flag("--" + flag_ + "-stdin", from_stdin_,
-                                     what + ": the next line of standard input");
+        what
+            + ": env:NAME (an environment variable), or the value "
+              "itself (warned: it shows in the process list)");
+    stdin_option_ = command.add_flag(
+        "--" + flag_ + "-stdin", from_stdin_, what + ": the next line of standard input");
 }
 
 bool SecretOption::given() const { return value_option_->count() > 0 || from_stdin_; }
@@ -22,12 +23,12 @@ bool SecretOption::given() const { return value_option_->count() > 0 || from_std
 SecretBytes SecretOption::read(Context& context, bool confirm) const
 {
     std::string error;
-    const std::optional<std::string> value =
-        value_option_->count() > 0 ? std::optional<std::string>(value_) : std::nullopt;
+    const std::optional<std::string> value
+        = value_option_->count() > 0 ? std::optional<std::string>(value_) : std::nullopt;
     const auto source = parse_pin_option(value, from_stdin_, error);
     if (!source)
         throw ToolError("reading the " + label_, error, kExitUsage);
-    PinIo io{context.io.getenv, &context.io.in, &context.io.err, prompt_without_echo};
+    PinIo io { context.io.getenv, &context.io.in, &context.io.err, prompt_without_echo };
     auto secret = read_pin(*source, io, label_, error);
     if (!secret)
         throw ToolError("reading the " + label_, error, kExitUsage);

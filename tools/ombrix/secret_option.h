@@ -14,7 +14,11 @@ namespace ombrix::cli {
 class SecretOption {
 public:
     // `flag` "pin" gives --pin and --pin-stdin; `label` names it ("PIN").
-    SecretOption(std::string flag, std::string label) : flag_(std::move(flag)), label_(std::move(label)) {}
+    SecretOption(std::string flag, std::string label)
+        : flag_(std::move(flag))
+        , label_(std::move(label))
+    {
+    }
 
     void define(CLI::App& command, const std::string& what);
     // Either option was given.

@@ -26,6 +26,13 @@ constexpr void (*kFamilies[])(Subcommands&) = {
     add_reader_commands,
     add_info_commands,
     add_apdu_commands,
+    add_file_commands,
+    add_pin_commands,
+    add_lifecycle_commands,
+    add_crypto_commands,
+    add_monitor_commands,
+    add_select_reader_commands,
+    add_personalize_commands,
 };
 
 constexpr long kNoReaders = 0x8010002E;   // SCARD_E_NO_READERS_AVAILABLE

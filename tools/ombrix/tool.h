@@ -90,6 +90,13 @@ using Subcommands = std::vector<std::unique_ptr<Subcommand>>;
 void add_reader_commands(Subcommands& out); // readers
 void add_info_commands(Subcommands& out);   // atr, info
 void add_apdu_commands(Subcommands& out);   // apdu
+void add_file_commands(Subcommands& out);   // select, read, write, *-record, create-file, delete-file
+void add_pin_commands(Subcommands& out);    // verify-pin, change-pin, unblock-pin
+void add_lifecycle_commands(Subcommands& out); // lifecycle
+void add_crypto_commands(Subcommands& out); // 3des, challenge, external-auth, sign, encrypt, decrypt, genkey, verify-bio
+void add_monitor_commands(Subcommands& out); // monitor
+void add_select_reader_commands(Subcommands& out); // select-reader
+void add_personalize_commands(Subcommands& out); // personalize
 
 // The version text of --version: this library, pcsc-lite (build time),
 // OpenSSL (run time).

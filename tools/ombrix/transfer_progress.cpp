@@ -26,19 +26,20 @@ Transfer g_transfer;
 PcscApi g_table;
 
 LONG counting_transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_pci, const BYTE* send,
-                       DWORD send_length, SCARD_IO_REQUEST* recv_pci, BYTE* recv, LPDWORD recv_length)
+    DWORD send_length, SCARD_IO_REQUEST* recv_pci, BYTE* recv, LPDWORD recv_length)
 {
-    const LONG result = g_transfer.inner->Transmit(card, send_pci, send, send_length, recv_pci, recv,
-                                                   recv_length);
-    if (result != SCARD_S_SUCCESS || send == nullptr || send_length < 4 || g_transfer.progress == nullptr)
+    const LONG result = g_transfer.inner->Transmit(
+        card, send_pci, send, send_length, recv_pci, recv, recv_length);
+    if (result != SCARD_S_SUCCESS || send == nullptr || send_length < 4
+        || g_transfer.progress == nullptr)
         return result;
     const BYTE ins = send[1];
     std::size_t moved = 0;
-    if (g_transfer.direction == TransferProgress::Direction::read && ins == kInsReadBinary &&
-        recv_length != nullptr && *recv_length >= 2)
+    if (g_transfer.direction == TransferProgress::Direction::read && ins == kInsReadBinary
+        && recv_length != nullptr && *recv_length >= 2)
         moved = *recv_length - 2;
-    else if (g_transfer.direction == TransferProgress::Direction::write && ins == kInsUpdateBinary &&
-             send_length > 5)
+    else if (g_transfer.direction == TransferProgress::Direction::write && ins == kInsUpdateBinary
+        && send_length > 5)
         moved = send[4];
     if (moved == 0)
         return result;
@@ -51,14 +52,14 @@ LONG counting_transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_pci, const
 
 } // namespace
 
-TransferProgress::TransferProgress(std::ostream& err, bool is_terminal, std::string label,
-                                   std::size_t total, Direction direction)
+TransferProgress::TransferProgress(
+    std::ostream& err, bool is_terminal, std::string label, std::size_t total, Direction direction)
 {
     if (!is_terminal || g_transfer.progress != nullptr)
         return;
     progress_.emplace(err, true, std::move(label), total);
     previous_ = &ombrix::platform::pcsc();
-    g_transfer = Transfer{previous_, &*progress_, direction, total, 0};
+    g_transfer = Transfer { previous_, &*progress_, direction, total, 0 };
     g_table = *previous_;
     g_table.Transmit = counting_transmit;
     ombrix::platform::use_pcsc(&g_table);
@@ -69,7 +70,7 @@ TransferProgress::~TransferProgress()
     if (!progress_)
         return;
     ombrix::platform::use_pcsc(previous_);
-    g_transfer = Transfer{};
+    g_transfer = Transfer {};
     progress_->finish();
 }
 

@@ -23,7 +23,7 @@ public:
     enum class Direction { read, write };
     // `total` 0: the length is not known (a read to the end of the file).
     TransferProgress(std::ostream& err, bool is_terminal, std::string label, std::size_t total,
-                     Direction direction);
+        Direction direction);
     ~TransferProgress(); // puts the previous table back and finishes the line
     TransferProgress(const TransferProgress&) = delete;
     TransferProgress& operator=(const TransferProgress&) = delete;
