@@ -1,6 +1,12 @@
 # ombrix_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>])
 # One GoogleTest executable; its tests are registered one by one with ctest.
 # LIBS usually holds ombrix_testlib (the library's code over the in-process PC/SC).
+
+# Builds every test executable labelled "threads" (what the TSan run needs).
+if(NOT TARGET ombrix_threaded_tests)
+    add_custom_target(ombrix_threaded_tests)
+endif()
+
 function(ombrix_add_test)
     cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
@@ -17,7 +23,14 @@ function(ombrix_add_test)
         # Listing the tests starts the emulator (Wine), slower than the default allows.
         set(_discovery DISCOVERY_TIMEOUT 120)
     endif()
-    # A list of labels must reach the generated test script as one value.
-    string(REPLACE ";" "\\;" _labels "${T_LABELS}")
-    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST ${_discovery} PROPERTIES LABELS "${_labels}")
+    # The discovered tests' properties cannot carry a list (it splits into
+    # property names), so the first label goes there and every label also
+    # goes to the directory, whose tests all carry it (executables of one
+    # directory share their labels).
+    list(GET T_LABELS 0 _first)
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST ${_discovery} PROPERTIES LABELS "${_first}")
+    set_property(DIRECTORY APPEND PROPERTY LABELS ${T_LABELS})
+    if("threads" IN_LIST T_LABELS)
+        add_dependencies(ombrix_threaded_tests ${T_NAME})
+    endif()
 endfunction()

@@ -23,6 +23,9 @@ long CCardSession::GetATR(unsigned char* pbAtr, unsigned long* pcbAtr)
         length = static_cast<DWORD>(*pcbAtr);
         result = api.StatusA(m_hCard, nullptr, nullptr, &state, &protocol, pbAtr, &length);
     }
+    // A length past the caller's buffer would have the caller read beyond it.
+    if (result == SCARD_S_SUCCESS && length > *pcbAtr)
+        result = ombrix::OMBRIX_E_BUFFER_TOO_SMALL;
     if (result != SCARD_S_SUCCESS) {
         trace(1, "CCardSession::GetATR error 0x%08x\n", hex32(result));
         return result;

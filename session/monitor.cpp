@@ -221,6 +221,10 @@ private:
             } else if (!survives(result)) {
                 end_everyone();
                 return;
+            } else if (c_->blocking) {
+                // A blocking wait that fails at once would otherwise be
+                // repeated at once, as fast as the platform answers.
+                ombrix::platform::sleep_ms(kPollIntervalMs);
             }
             believed_ = next_wait_state(state.dwEventState);
 

@@ -50,6 +50,9 @@ long CCardSession::GetReaderList(int onlyWithCard, char** ppList, long& count)
     }
     const auto& api = ombrix::platform::pcsc();
     const long capacity = count;
+    // No name is listed until the list is read: a caller who judges by
+    // `count` must not take the capacity it passed in for names.
+    count = 0;
     std::vector<char> names;
     std::string listed; // the listed names, each with its zero byte
     try {
@@ -60,7 +63,6 @@ long CCardSession::GetReaderList(int onlyWithCard, char** ppList, long& count)
         return ombrix::OMBRIX_E_FAILED;
     }
 
-    count = 0;
     long result = ombrix::OMBRIX_E_FAILED; // no reader
     for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
         // A handle of our own: a connection the session holds stays untouched

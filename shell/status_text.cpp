@@ -1,6 +1,7 @@
 // Status codes in words, for the tool's messages and for applications.
 #include "ombrix/status.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace ombrix {
@@ -8,6 +9,13 @@ namespace ombrix {
 namespace {
 
 struct Entry {
+    // PC/SC codes are written as the platforms define them, 32-bit values
+    // above 0x7FFFFFFF; where `long` has 32 bits they read negative, as the
+    // status codes the library returns do.
+    constexpr Entry(std::int64_t value, const char* name_, const char* text_)
+        : code(static_cast<long>(value)), name(name_), text(text_)
+    {
+    }
     long code;
     const char* name;
     const char* text;
@@ -68,6 +76,7 @@ constexpr Entry kLibrary[] = {
      "the card's identification data are too short to derive its key"},
     {OMBRIX_E_SM_BAD_CHALLENGE, "OMBRIX_E_SM_BAD_CHALLENGE",
      "the card's challenge has the wrong length"},
+    {OMBRIX_E_SM_CRYPTO, "OMBRIX_E_SM_CRYPTO", "the triple-DES engine failed"},
     {OMBRIX_E_R2_NO_LIFE_CYCLE, "OMBRIX_E_R2_NO_LIFE_CYCLE",
      "the card answered without its life-cycle byte"},
     {OMBRIX_E_R2_SHORT_DATA, "OMBRIX_E_R2_SHORT_DATA",

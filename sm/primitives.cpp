@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+using ombrix::sm::kEngineFailed;
+using ombrix::sm::kNoMemory;
 using ombrix::sm::kRefused;
 using ombrix::sm::WipedBuffer;
 using ombrix::sm::WipeOnExit;
@@ -45,9 +47,12 @@ unsigned long CCardSM::mkEnc(unsigned char* in, unsigned long inLen, unsigned ch
         return kRefused;
     WipedBuffer plain(padded);
     WipedBuffer cipher(padded);
+    if (!plain || !cipher)
+        return kNoMemory;
     MKPadISO(in, inLen, plain.data());
-    if (unsigned long rc = mkDESEnc(plain.data(), cipher.data(), padded); rc != 0)
-        return rc;
+    // The engine's own codes would read as status codes of another kind.
+    if (mkDESEnc(plain.data(), cipher.data(), padded) != 0)
+        return kEngineFailed;
     std::memcpy(out, cipher.data(), padded);
     outLen = padded;
     return 0;
@@ -57,8 +62,10 @@ unsigned long CCardSM::mkDec(unsigned char* in, unsigned long inLen, unsigned ch
                              unsigned long& outLen)
 {
     WipedBuffer plain(inLen == 0 ? 1 : inLen);
-    if (unsigned long rc = mkDESDec(in, plain.data(), inLen); rc != 0)
-        return rc;
+    if (!plain)
+        return kNoMemory;
+    if (mkDESDec(in, plain.data(), inLen) != 0)
+        return kEngineFailed;
     const unsigned long length = RMPadISO(plain.data(), inLen);
     if (length == kRefused)
         return kRefused;
@@ -71,11 +78,13 @@ unsigned long CCardSM::mkMAC(unsigned char* in, unsigned long len, unsigned char
 {
     const unsigned long padded = LenPadANSI(len);
     WipedBuffer block(padded == 0 ? 1 : padded);
+    if (!block)
+        return kNoMemory;
     MKPadANSI(in, len, block.data());
     unsigned char result[8] = {};
     WipeOnExit wipe(result);
-    if (unsigned long rc = mkMAC3(block.data(), result, padded); rc != 0)
-        return rc;
+    if (mkMAC3(block.data(), result, padded) != 0)
+        return kEngineFailed;
     std::memcpy(mac, result, sizeof result);
     return 0;
 }

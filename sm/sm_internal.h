@@ -6,7 +6,8 @@
 #include "shell/secure_zero.h"
 
 #include <cstddef>
-#include <vector>
+#include <memory>
+#include <new>
 
 namespace ombrix::sm {
 
@@ -35,19 +36,31 @@ constexpr unsigned long kRefused = static_cast<unsigned long>(-1L);
 inline unsigned long as_result(long status) { return static_cast<unsigned long>(status); }
 
 // A heap buffer that is wiped before it is released: plaintext, MAC input.
+// Zero-filled; empty (false) when it cannot be allocated: nothing here may
+// throw across the library's interface.
 class WipedBuffer {
 public:
-    explicit WipedBuffer(std::size_t size) : bytes_(size, 0) {}
-    ~WipedBuffer() { secure_zero(bytes_.data(), bytes_.size()); }
+    explicit WipedBuffer(std::size_t size)
+        : bytes_(new (std::nothrow) unsigned char[size == 0 ? 1 : size]()),
+          size_(bytes_ ? size : 0)
+    {
+    }
+    ~WipedBuffer() { secure_zero(bytes_.get(), size_); }
     WipedBuffer(const WipedBuffer&) = delete;
     WipedBuffer& operator=(const WipedBuffer&) = delete;
 
-    unsigned char* data() { return bytes_.data(); }
-    std::size_t size() const { return bytes_.size(); }
+    explicit operator bool() const { return bytes_ != nullptr; }
+    unsigned char* data() { return bytes_.get(); }
+    std::size_t size() const { return size_; }
 
 private:
-    std::vector<unsigned char> bytes_;
+    std::unique_ptr<unsigned char[]> bytes_;
+    std::size_t size_;
 };
+
+// What a wrap or check returns when a buffer cannot be had or the engine fails.
+inline const unsigned long kNoMemory = static_cast<unsigned long>(OMBRIX_E_NO_MEMORY);
+inline const unsigned long kEngineFailed = static_cast<unsigned long>(OMBRIX_E_SM_CRYPTO);
 
 // Wipes a fixed buffer (a std::array or a C array) at the end of a scope.
 template <class T>

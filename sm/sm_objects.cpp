@@ -72,6 +72,8 @@ unsigned long CCardSM::SM_MK_MAC_Object(std::span<const unsigned char> a,
                                         std::span<const unsigned char> c, MacObject& object)
 {
     WipedBuffer input(a.size() + b.size() + c.size());
+    if (!input)
+        return kNoMemory;
     unsigned char* p = input.data();
     for (std::span<const unsigned char> part : {a, b, c}) {
         if (!part.empty())

@@ -26,6 +26,8 @@ unsigned long CCardSM::SM_SIG_4(APDU in, APDU& out)
     const unsigned char wrappedLc = static_cast<unsigned char>(in.Lc + kMacLength);
 
     WipedBuffer macInput(4u + in.Lc);
+    if (!macInput)
+        return kNoMemory;
     unsigned char* p = macInput.data();
     p[0] = in.INS;
     p[1] = in.P1;

@@ -64,8 +64,9 @@ long COmbrixR2::DeriveSMKey()
     for (std::size_t half = 0; half < kKeySize; half += 8) {
         engine->setIn(s.id.data() + half, 8);
         engine->setOut(s.key.data() + half);
-        if (int rc = engine->cifra(s.key.data() + half); rc != 0)
-            return rc;
+        // The engine's own codes would read as status codes of another kind.
+        if (engine->cifra(s.key.data() + half) != 0)
+            return ombrix::OMBRIX_E_SM_CRYPTO;
     }
     engine.reset(); // its destructor wipes the master key it held
 

@@ -34,6 +34,7 @@ constexpr long OMBRIX_E_MONITOR_NO_READER = -23;    // the session has no connec
 constexpr long OMBRIX_E_SM_DATA_TOO_LONG = -40;    // the protected command's Lc would pass 255: nothing wrapped or sent
 constexpr long OMBRIX_E_SM_SHORT_ID_DATA = -41;    // identification data shorter than 16 bytes: no key derived
 constexpr long OMBRIX_E_SM_BAD_CHALLENGE = -42;    // GET CHALLENGE answered another number of bytes than asked
+constexpr long OMBRIX_E_SM_CRYPTO = -43;           // the triple-DES engine failed (out of memory, say): nothing sent
 // -- second-generation commands: -60 to -89
 constexpr long OMBRIX_E_R2_NO_LIFE_CYCLE = -60;    // GET DATA 01 83 answered 9000 without the life-cycle byte
 constexpr long OMBRIX_E_R2_SHORT_DATA = -61;       // a data object shorter than the bytes the command reads from it

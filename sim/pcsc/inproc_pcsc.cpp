@@ -703,14 +703,20 @@ LONG get_status_change(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATEA* 
         }
         if (timeout != INFINITE)
             return SCARD_E_TIMEOUT;
-        s.changed.wait(lock);
-        if (s.service_epoch != service_epoch)
-            return SCARD_E_SERVICE_STOPPED;
-        auto it = s.contexts.find(context);
-        if (it == s.contexts.end())
-            return SCARD_E_INVALID_HANDLE;
-        if (it->second.cancel_epoch != cancel_epoch)
-            return SCARD_E_CANCELLED;
+        // Checked before waiting too: a stop or a cancel that came while the
+        // hook ran (the lock released) would otherwise be slept through.
+        for (bool woken = false;; woken = true) {
+            if (s.service_epoch != service_epoch)
+                return SCARD_E_SERVICE_STOPPED;
+            auto it = s.contexts.find(context);
+            if (it == s.contexts.end())
+                return SCARD_E_INVALID_HANDLE;
+            if (it->second.cancel_epoch != cancel_epoch)
+                return SCARD_E_CANCELLED;
+            if (woken)
+                break;
+            s.changed.wait(lock);
+        }
     }
 }
 

@@ -65,6 +65,7 @@ struct Options {
     RunnerOptions runner;
     double remove_after = 0;
     double reinsert_after = 0;
+    std::size_t remove_after_apdus = 0;
     std::string log_path;
 };
 
@@ -94,6 +95,9 @@ void define_options(CLI::App& app, Options& o)
     app.add_option("--reinsert-after", o.reinsert_after,
                    "insert the card again SECONDS after each removal")
         ->check(CLI::PositiveNumber);
+    app.add_option("--remove-after-apdus", o.remove_after_apdus,
+                   "remove the card once, right after it has answered N command APDUs")
+        ->check(CLI::PositiveNumber);
     app.add_option("--log", o.log_path, "APDU log: one line per command and per response, hex");
     app.footer("Signals: SIGUSR1 removes the card, SIGUSR2 inserts it again, "
                "SIGTERM and SIGINT stop.");
@@ -107,6 +111,8 @@ int run(const CLI::App& app, Options& o)
         o.runner.remove_after = seconds(o.remove_after);
     if (app.count("--reinsert-after"))
         o.runner.reinsert_after = seconds(o.reinsert_after);
+    if (app.count("--remove-after-apdus"))
+        o.runner.remove_after_apdus = o.remove_after_apdus;
 
     SignalEvents signals; // before anything else, so no stop request is lost
     if (!signals.ok()) {

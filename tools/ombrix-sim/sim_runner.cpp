@@ -73,7 +73,7 @@ int until(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::
 SimRunner::SimRunner(RunnerOptions options, Card& card, EventSource& events, std::ostream& diag,
                      LinkObserver* observer, RunnerHooks* hooks)
     : opt_(std::move(options)), card_(card), events_(events), diag_(diag), observer_(observer),
-      hooks_(hooks), backoff_(opt_.backoff_min)
+      hooks_(hooks), counter_(observer), backoff_(opt_.backoff_min)
 {
 }
 
@@ -136,7 +136,7 @@ void SimRunner::on_connect_result(Attempt result, clock::time_point now)
 {
     switch (result) {
     case Attempt::Connected:
-        link_.emplace(fd_, card_, observer_, true);
+        link_.emplace(fd_, card_, &counter_, true);
         seen_messages_ = 0;
         refused_reported_ = false;
         failure_reported_ = false;
@@ -272,6 +272,13 @@ int SimRunner::run()
             } else if (link_->messages() != seen_messages_) {
                 seen_messages_ = link_->messages();
                 quiet_at_ = now + opt_.quiet_after;
+            }
+            // The answer is on its way already: the card leaves after it.
+            if (opt_.remove_after_apdus && !removed_after_apdus_ &&
+                counter_.apdus >= *opt_.remove_after_apdus) {
+                removed_after_apdus_ = true;
+                diag_ << "ombrix-sim: removing the card after " << counter_.apdus << " APDUs\n";
+                remove_card(now, true);
             }
         }
         run_timers(now);

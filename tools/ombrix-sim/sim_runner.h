@@ -42,6 +42,9 @@ struct RunnerOptions {
     std::uint16_t port = 35963;
     std::optional<ms> remove_after;   // after each insertion
     std::optional<ms> reinsert_after; // after each removal (not after a lost connection)
+    // Once: the card leaves right after answering this many command APDUs
+    // (counted from the start; control messages do not count).
+    std::optional<std::size_t> remove_after_apdus;
     ms backoff_min{100};
     ms backoff_max{2000};
     ms connect_timeout{3000};
@@ -64,6 +67,28 @@ public:
 
 private:
     using clock = std::chrono::steady_clock;
+
+    // Counts the command APDUs answered and passes everything on.
+    class ApduCounter : public LinkObserver {
+    public:
+        explicit ApduCounter(LinkObserver* next) : next_(next) {}
+        void control(std::uint8_t code) override
+        {
+            if (next_)
+                next_->control(code);
+        }
+        void exchange(std::span<const std::uint8_t> c, std::span<const std::uint8_t> r) override
+        {
+            ++apdus;
+            if (next_)
+                next_->exchange(c, r);
+        }
+        std::size_t apdus = 0;
+
+    private:
+        LinkObserver* next_;
+    };
+
     enum class Attempt { Connected, Refused, Failed, Interrupted };
 
     Attempt try_connect();
@@ -81,6 +106,8 @@ private:
     std::ostream& diag_;
     LinkObserver* observer_;
     RunnerHooks* hooks_;
+    ApduCounter counter_;
+    bool removed_after_apdus_ = false;
 
     int fd_ = -1;
     std::optional<VpcdLink> link_;

@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -19,12 +20,22 @@ struct CtxFree {
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CtxFree>;
 
 // Fetched once per process and kept: fetching on every call costs more than
-// enciphering a short command.
+// enciphering a short command. A fetch that failed (out of memory, say) is
+// tried again by the next call instead of failing every call after it.
 const EVP_CIPHER* cipher(bool ecb)
 {
-    static EVP_CIPHER* const cbc_cipher = EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr);
-    static EVP_CIPHER* const ecb_cipher = EVP_CIPHER_fetch(nullptr, "DES-EDE3-ECB", nullptr);
-    return ecb ? ecb_cipher : cbc_cipher;
+    static std::atomic<EVP_CIPHER*> cached[2] = {};
+    std::atomic<EVP_CIPHER*>& slot = cached[ecb ? 1 : 0];
+    EVP_CIPHER* c = slot.load();
+    if (c != nullptr)
+        return c;
+    c = EVP_CIPHER_fetch(nullptr, ecb ? "DES-EDE3-ECB" : "DES-EDE3-CBC", nullptr);
+    EVP_CIPHER* expected = nullptr;
+    if (c != nullptr && !slot.compare_exchange_strong(expected, c)) {
+        EVP_CIPHER_free(c); // another thread's fetch won
+        c = expected;
+    }
+    return c;
 }
 
 // Zeroes a small buffer when it goes out of scope.

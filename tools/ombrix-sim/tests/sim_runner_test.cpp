@@ -216,6 +216,24 @@ TEST(SimRunner, TimersRemoveAndReinsertTheCard)
     }
 }
 
+TEST(SimRunner, RemovesTheCardOnceAfterTheNthApduIsAnswered)
+{
+    FakeReader reader;
+    auto o = fast_options(reader.port());
+    o.remove_after_apdus = 2;
+    RunningSim sim(o);
+    ASSERT_TRUE(reader.accept_card());
+    EXPECT_EQ(reader.ask({0x04}), (Bytes{0x3B, 0x00})) << "control messages do not count";
+    EXPECT_EQ(reader.ask({0x00, 0xA4, 0x00, 0x00}), (Bytes{0x90, 0x00}));
+    EXPECT_EQ(reader.ask({0x00, 0xA4, 0x00, 0x00}), (Bytes{0x90, 0x00})) << "the 2nd is answered";
+    EXPECT_TRUE(reader.card_left());
+    sim.send('I');
+    ASSERT_TRUE(reader.accept_card());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(reader.ask({0x00, 0xA4, 0x00, 0x00}), (Bytes{0x90, 0x00})) << "only once";
+    sim.stop();
+}
+
 TEST(SimRunner, ReconnectsWhenTheReaderDropsTheConnection)
 {
     FakeReader reader;
