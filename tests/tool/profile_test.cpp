@@ -144,6 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"HexConditionNamesNoPin", [](json& p) { ef(p, 1)["ac"] = "830000FFFF0000FFFF"; },
                 "names reference 03"},
         Mistake{"UnblockingPinMissing", [](json& p) { p["pins"][0]["unblock"] = 9; }, "PIN 09 does not exist"},
+        Mistake{"UnblockDisagreesWithTheConditions", [](json& p) { p["pins"][0]["ac"] = {{"reset", 1}}; },
+                "its ac names another resetting PIN (01)"},
         Mistake{"PinUnblocksItself", [](json& p) { p["pins"][0]["unblock"] = 1; }, "cannot unblock itself"},
         Mistake{"ObjectInNoDf", [](json& p) { p["pins"][0]["df"] = "5100"; }, "pins[0].df: names no DF"},
         // what the card cannot be given

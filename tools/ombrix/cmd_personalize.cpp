@@ -263,6 +263,11 @@ private:
                 } catch (const ToolError& e) {
                     results[i].reader = reader;
                     results[i].error = e;
+                } catch (const std::exception& e) {
+                    // Nothing may leave a worker thread: it would end the program.
+                    results[i].reader = reader;
+                    results[i].error = ToolError("personalizing the card in " + reader,
+                                                 std::string("internal error: ") + e.what(), kExitFailure);
                 }
                 std::lock_guard lock(output);
                 if (results[i].error)

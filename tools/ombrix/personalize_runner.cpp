@@ -36,9 +36,6 @@ constexpr long kOperational = 0x10;
 constexpr long kAdministration = 0x20;
 constexpr std::uint8_t kClassSymmetricKey = 0x10; // the card's object class of DES keys
 constexpr long kChangeKeyAccepted = 0x9000;       // CHANGE KEY answers the status word itself
-// The object access condition that names the PIN whose verification allows
-// RESET RETRY COUNTER: the link between a PIN and its unblocking PIN.
-constexpr std::size_t kPinUnblockCondition = 2;
 constexpr std::size_t kMaxPublicKeyFile = 0xFFFF;
 
 std::string hex2(long v)
@@ -607,7 +604,7 @@ private:
                 if (pin.unblock) {
                     if (ac.empty())
                         ac.assign(is_r22(profile_.model) ? d::kObjectAcSizeR22 : d::kObjectAcSize, d::kAcAlways);
-                    ac[kPinUnblockCondition] = static_cast<std::uint8_t>(*pin.unblock);
+                    ac[kObjectReset] = static_cast<std::uint8_t>(*pin.unblock);
                 }
                 command = "PUT DATA (PIN object)";
                 return card_.init_pin(pin, std::move(ac), value, sm_);
@@ -960,17 +957,29 @@ CardResult personalize_card(ToolSession& session, const std::string& reader, con
     return finish();
 }
 
+#if defined(_WIN32)
+// Windows: no links to follow, the handle not inherited, the file's rights
+// those of its directory; _commit is fsync.
+constexpr int kSecretFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_NOINHERIT;
+static int owner_only(int) { return 0; }
+static int flush_to_disk(int fd) { return ::_commit(fd); }
+#else
+constexpr int kSecretFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+static int owner_only(int fd) { return ::fchmod(fd, S_IRUSR | S_IWUSR); }
+static int flush_to_disk(int fd) { return ::fsync(fd); }
+#endif
+
 void write_secret_file(const std::string& path, const std::string& text)
 {
     // O_EXCL: a secret already written there (another card's) is never
     // overwritten; O_NOFOLLOW: nor is a link's target written through.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    const int fd = ::open(path.c_str(), kSecretFileFlags, S_IRUSR | S_IWUSR);
     if (fd < 0)
         throw ToolError("writing a generated secret to " + path,
                         errno == EEXIST ? "the file exists already; it is not overwritten" : std::strerror(errno),
                         kExitFailure);
     // The umask may only take rights away; this makes sure none were added.
-    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    bool ok = owner_only(fd) == 0;
     std::size_t written = 0;
     while (ok && written < text.size()) {
         const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
@@ -980,7 +989,7 @@ void write_secret_file(const std::string& path, const std::string& text)
         if (ok)
             written += static_cast<std::size_t>(n);
     }
-    ok = ::fsync(fd) == 0 && ok;
+    ok = flush_to_disk(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
         const int error = errno;

@@ -272,7 +272,7 @@ const NamedPositions kEfFields{{{"read", d::ef_ac::kRead},
 
 // The card's meaning of the bytes of an object's and an environment's access
 // conditions (the library fixes only their sizes).
-const NamedPositions kObjectFields{{{"use", 0}, {"change", 1}, {"reset", 2}}};
+const NamedPositions kObjectFields{{{"use", kObjectUse}, {"change", kObjectChange}, {"reset", kObjectReset}}};
 const NamedPositions kEnvironmentFields{{{"restore", 0}, {"set", 1}}};
 
 // One access-condition value: "always", "never" or a reference 1 to 127.
@@ -877,6 +877,10 @@ void ProfileReader::check_references()
             c_.error(member(pin.where, "unblock"), "PIN " + hex2(*pin.unblock) + " does not exist in the profile");
         else if (*pin.unblock == pin.reference)
             c_.error(member(pin.where, "unblock"), "a PIN cannot unblock itself");
+        else if (pin.ac.size() > kObjectReset && pin.ac[kObjectReset] != d::kAcAlways &&
+                 pin.ac[kObjectReset] != *pin.unblock)
+            c_.error(member(pin.where, "unblock"),
+                     "its ac names another resetting PIN (" + hex2(pin.ac[kObjectReset]) + ")");
     }
     for (const auto& [where, record] : ac_records_) {
         for (const std::uint8_t b : record) {

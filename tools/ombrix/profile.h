@@ -12,12 +12,20 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace ombrix::cli {
+
+// Positions in an object's access conditions, as the card reads them: use
+// (VERIFY, a key's use), change, and reset (of a PIN: the unblocking PIN that
+// may reset it; of a private key: GENERATE KEY PAIR into it).
+inline constexpr std::size_t kObjectUse = 0;
+inline constexpr std::size_t kObjectChange = 1;
+inline constexpr std::size_t kObjectReset = 2;
 
 enum class ProfileModel { R2, R21, R21v, R22, R23, R23v };
 
