@@ -1,5 +1,6 @@
 // Status codes in words, for the tool's messages and for applications.
 #include "ombrix/status.h"
+#include "ombrix/version.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -242,5 +243,7 @@ const char* status_name(long status)
         std::snprintf(buffer, sizeof buffer, "0x%08lX", static_cast<unsigned long>(status) & 0xFFFFFFFFUL);
     return buffer;
 }
+
+const char* version_string() { return OMBRIX_VERSION_STRING; }
 
 } // namespace ombrix

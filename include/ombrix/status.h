@@ -66,4 +66,8 @@ OMBRIX_API const char* status_text(long status);
 // or, for unnamed codes, thread-local and valid until the next call.
 OMBRIX_API const char* status_name(long status);
 
+// The version of the library in use, as "major.minor.patch" (the headers'
+// OMBRIX_VERSION_STRING is the version an application was built against).
+OMBRIX_API const char* version_string();
+
 } // namespace ombrix

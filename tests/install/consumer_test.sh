@@ -17,4 +17,6 @@ LD_LIBRARY_PATH=$libdir ldd "$work/app" | grep -q "libombrix.so"
 
 cmake -S "$source/tests/install/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null
+# The installed library runs, and is the version the headers name.
+LD_LIBRARY_PATH=$libdir "$work/consumer/consumer"
 echo "consumers built against $prefix"
