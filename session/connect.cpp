@@ -56,7 +56,9 @@ long CCardSession::Connect(const char* szReader)
         return result;
     std::vector<char> readers;
     try {
-        readers.assign(static_cast<std::size_t>(length) + 1, '\0');
+        // Two zero bytes after whatever is written end the walk over the
+        // names, even when the platform's list lacks its own closing zero.
+        readers.assign(static_cast<std::size_t>(length) + 2, '\0');
     } catch (const std::bad_alloc&) {
         return ombrix::OMBRIX_E_FAILED;
     }
@@ -65,8 +67,8 @@ long CCardSession::Connect(const char* szReader)
         return result;
     // The platform may shorten the list between the two calls; never walk past
     // what it says it wrote, nor past our buffer.
-    const std::size_t used = std::min<std::size_t>(length, readers.size() - 1);
-    readers[used] = '\0';
+    const std::size_t used = std::min<std::size_t>(length, readers.size() - 2);
+    readers[used] = readers[used + 1] = '\0';
 
     long last = ombrix::OMBRIX_E_FAILED; // the list held no name
     for (const char* name = readers.data(); *name != '\0'; name += std::strlen(name) + 1) {

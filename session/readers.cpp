@@ -28,13 +28,16 @@ LONG list_reader_names(SCARDCONTEXT context, std::vector<char>& names)
     LONG result = api.ListReadersA(context, nullptr, nullptr, &length);
     if (result != SCARD_S_SUCCESS)
         return result;
-    names.assign(static_cast<std::size_t>(length) + 1, '\0');
+    // Two zero bytes after whatever is written end the walk over the names,
+    // even when the platform's list lacks its own closing zero.
+    names.assign(static_cast<std::size_t>(length) + 2, '\0');
     result = api.ListReadersA(context, nullptr, names.data(), &length);
     if (result != SCARD_S_SUCCESS)
         return result;
     // The list may shrink between the two calls: never walk past what the
     // platform says it wrote, nor past the buffer.
-    names[std::min<std::size_t>(length, names.size() - 1)] = '\0';
+    const std::size_t used = std::min<std::size_t>(length, names.size() - 2);
+    names[used] = names[used + 1] = '\0';
     return SCARD_S_SUCCESS;
 }
 
