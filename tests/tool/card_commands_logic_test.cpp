@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CardErrorCase{0x63C2, Operation::authentication, true, kExitAuthRefused},
                       CardErrorCase{0x6982, Operation::general, true, kExitCardRefused},
                       CardErrorCase{0x6983, Operation::authentication, false, kExitAuthRefused},
-                      CardErrorCase{0x80100069, Operation::general, true, kExitNoCard}));
+                      CardErrorCase{static_cast<long>(0x80100069u), Operation::general, true, kExitNoCard}));
 
 } // namespace
 } // namespace ombrix::cli

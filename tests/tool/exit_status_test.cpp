@@ -28,14 +28,14 @@ constexpr auto S = Operation::secure_messaging;
 
 INSTANTIATE_TEST_SUITE_P(Rows, ExitTable, ::testing::Values(
     Row{0, G, kExitOk}, Row{0x9000, G, kExitOk}, Row{0x6110, G, kExitOk},
-    Row{0x8010001D, G, kExitNoReader},  // SCARD_E_NO_SERVICE
-    Row{0x8010001E, G, kExitNoReader},  // SCARD_E_SERVICE_STOPPED
-    Row{0x8010002E, G, kExitNoReader},  // SCARD_E_NO_READERS_AVAILABLE
-    Row{0x80100009, G, kExitNoReader},  // SCARD_E_UNKNOWN_READER
-    Row{0x8010000C, G, kExitNoCard},    // SCARD_E_NO_SMARTCARD
-    Row{0x80100069, G, kExitNoCard},    // SCARD_W_REMOVED_CARD
+    Row{static_cast<long>(0x8010001Du), G, kExitNoReader},  // SCARD_E_NO_SERVICE
+    Row{static_cast<long>(0x8010001Eu), G, kExitNoReader},  // SCARD_E_SERVICE_STOPPED
+    Row{static_cast<long>(0x8010002Eu), G, kExitNoReader},  // SCARD_E_NO_READERS_AVAILABLE
+    Row{static_cast<long>(0x80100009u), G, kExitNoReader},  // SCARD_E_UNKNOWN_READER
+    Row{static_cast<long>(0x8010000Cu), G, kExitNoCard},    // SCARD_E_NO_SMARTCARD
+    Row{static_cast<long>(0x80100069u), G, kExitNoCard},    // SCARD_W_REMOVED_CARD
     Row{static_cast<long>(static_cast<int>(0x80100069)), G, kExitNoCard}, // 32-bit LONG form
-    Row{0x8010000B, G, kExitFailure},   // SCARD_E_SHARING_VIOLATION
+    Row{static_cast<long>(0x8010000Bu), G, kExitFailure},   // SCARD_E_SHARING_VIOLATION
     Row{0x6982, G, kExitCardRefused}, Row{0x6A82, G, kExitCardRefused},
     Row{0x6283, G, kExitCardRefused},
     Row{0x63C2, A, kExitAuthRefused}, Row{0x6983, A, kExitAuthRefused},

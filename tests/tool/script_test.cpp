@@ -165,7 +165,7 @@ TEST(ScriptRunner, AFailedExchangeStopsEvenWhenKeepingGoing)
                                         [&](const StepOutcome& o) { seen.push_back(o.result); });
     EXPECT_EQ(report.exit, kExitNoCard);
     EXPECT_FALSE(report.completed);
-    EXPECT_EQ(seen, (std::vector<long>{0, 0x80100069}));
+    EXPECT_EQ(seen, (std::vector<long>{0, static_cast<long>(0x80100069u)}));
 }
 
 TEST(ScriptRunner, SecureMessagingRefusal)

@@ -21,7 +21,7 @@ Generation generation_of(const Bytes& model_id)
 }
 
 OpenCard::OpenCard(Context& context, const ReaderOption& reader)
-    : connection_(context.connect(reader))
+    : context_(context), connection_(context.connect(reader))
 {
     SessionLink link(connection_->session);
     CardInfo info;
@@ -80,6 +80,7 @@ SMFLAGS* OpenCard::secure_messaging(bool wanted)
         throw ToolError("reading the command line",
             "--sm: the " + model_ + " card (first generation) has no secure messaging", kExitUsage,
             {}, "leave --sm out on first-generation cards");
+    warn_demonstration_keys(context_);
     return &flags_;
 }
 
@@ -112,6 +113,23 @@ void add_sm_flag(CLI::App& command, bool& sm)
     command.add_flag("--sm", sm,
         "protect the command with secure messaging (encipherment and MAC under the "
         "card's key; second generation only)");
+}
+
+bool demonstration_issuer()
+{
+#if defined(OMBRIX_DEMONSTRATION_ISSUER)
+    return true;
+#else
+    return false;
+#endif
+}
+
+void warn_demonstration_keys(Context& context)
+{
+    if (!demonstration_issuer() || context.demonstration_keys_warned)
+        return;
+    context.demonstration_keys_warned = true;
+    context.io.err << "ombrix: warning: using the demonstration keys of this build (not for real cards)\n";
 }
 
 } // namespace ombrix::cli

@@ -47,6 +47,7 @@ public:
     void require_first_generation(const std::string& what) const;
 
 private:
+    Context& context_;
     std::unique_ptr<Connection> connection_;
     Generation generation_ = Generation::second;
     std::string model_;
@@ -63,5 +64,13 @@ ToolError card_error(std::string doing, long status, Operation op = Operation::g
 
 // --sm, on every command that can be protected on the second generation.
 void add_sm_flag(CLI::App& command, bool& sm);
+
+// The build holds the shipped demonstration issuer constants (no
+// OMBRIX_ISSUER_CONSTANTS of an integrator's own).
+bool demonstration_issuer();
+// In such a build, the one warning (once a run) that a card command is
+// protected with the demonstration transport key or with a secure-messaging
+// key derived from the demonstration master key.
+void warn_demonstration_keys(Context& context);
 
 } // namespace ombrix::cli

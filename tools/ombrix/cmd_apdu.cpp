@@ -1,4 +1,5 @@
 // The APDU family: `ombrix apdu HEX...` and `ombrix apdu --script FILE`.
+#include "tools/ombrix/channel_option.h"
 #include "tools/ombrix/exit_status.h"
 #include "tools/ombrix/output.h"
 #include "tools/ombrix/script.h"
@@ -100,12 +101,27 @@ public:
                                      "reset, \\ continues a line");
         command.add_flag("--keep-going", keep_going_,
                          "go on after an unexpected status word (a failed exchange always stops)");
+        channel_ = command.add_option("--channel", channel_text_,
+                                      "open logical channel N (1 to 19, or auto: the card's choice), "
+                                      "send the APDUs on it, close it");
     }
 
     int run(Context& context) override
     {
         std::vector<ScriptStep> steps = prepare();
+        std::optional<unsigned char> asked;
+        if (channel_->count() > 0) { // checked before anything is sent; auto again once the card chose
+            asked = parse_channel(channel_text_);
+            steps_on_channel(steps, *asked != 0 ? *asked : 1, script_path_);
+        }
         auto connection = context.connect(reader_);
+        std::optional<OpenedChannel> channel;
+        if (asked) {
+            channel.emplace(*connection, *asked);
+            steps = steps_on_channel(std::move(steps), channel->number(), script_path_);
+            if (!json_)
+                context.io.out << "channel " << int(channel->number()) << " opened\n";
+        }
         SessionLink link(connection->session);
         const bool mask = context.mask_secrets();
         std::size_t number = 0;
@@ -117,9 +133,22 @@ public:
                 context.io.err << format_error(step_error(outcome, number, script_path_));
         };
         const RunReport report = run_script(steps, link, RunOptions{keep_going_}, on_step);
-        if (json_)
-            context.io.out << run_json(connection->reader, report, mask).dump(2) << "\n";
-        return report.exit;
+        int exit = report.exit;
+        const long closed = channel ? channel->close() : 0;
+        if (closed != 0) {
+            const ToolError error = status_error("closing logical channel " + std::to_string(channel->number()), closed);
+            context.io.err << format_error(error);
+            exit = exit == kExitOk ? error.exit : exit;
+        } else if (channel && !json_) {
+            context.io.out << "channel " << int(channel->number()) << " closed\n";
+        }
+        if (json_) {
+            nlohmann::json j = run_json(connection->reader, report, mask);
+            j["channel"] = channel ? nlohmann::json(channel->number()) : nlohmann::json(nullptr);
+            j["exit_status"] = exit;
+            context.io.out << j.dump(2) << "\n";
+        }
+        return exit;
     }
 
 private:
@@ -144,6 +173,8 @@ private:
     CLI::Option* script_ = nullptr;
     std::string script_path_;
     bool keep_going_ = false;
+    CLI::Option* channel_ = nullptr;
+    std::string channel_text_;
 };
 
 } // namespace

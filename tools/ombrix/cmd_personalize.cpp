@@ -5,9 +5,11 @@
 //                   profile's model and prints every APDU (secrets masked)
 //   --all-readers   every blank card present at once, one thread and one
 //                   session per reader, one JSON line per card in --report
+#include "cards/r2/issuer_constants.h"
 #include "platform/pcsc.h"
 #include "sim/card/ombrix_card.h"
 #include "sim/pcsc/inproc_pcsc.h"
+#include "tools/ombrix/card_class.h"
 #include "tools/ombrix/personalize_runner.h"
 #include "tools/ombrix/progress.h"
 #include "tools/ombrix/secrets.h"
@@ -16,6 +18,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -142,6 +145,8 @@ public:
         }
         check_modes(profile);
         const ProfileSecrets secrets(profile, context.io.getenv, context.io.err);
+        if (!dry_run_ && uses_default_keys(profile, secrets))
+            warn_demonstration_keys(context);
         if (all_readers_)
             return run_all(context, profile, secrets);
         return run_one(context, profile, secrets);
@@ -163,6 +168,18 @@ private:
             for (const auto& w : check.warnings)
                 context.io.err << "ombrix: warning: " << w << " (--allow-inline-secrets silences this)\n";
         return std::move(*check.profile);
+    }
+
+    // FORMAT (and CHANGE KEY) go under the transport key, the profile's
+    // secure messaging under the key derived from the master key.
+    static bool uses_default_keys(const Profile& profile, const ProfileSecrets& secrets)
+    {
+        const auto key = ombrix::issuer::default_transport_key();
+        const auto is_default = [&key](const SecretBytes& k) {
+            return std::equal(k.bytes().begin(), k.bytes().end(), key.begin(), key.end());
+        };
+        return profile.secure_messaging || is_default(secrets.transport_key()) ||
+               (secrets.new_transport_key() && is_default(*secrets.new_transport_key()));
     }
 
     void check_modes(const Profile& profile) const

@@ -5,6 +5,7 @@
 #include "tools/ombrix/exchange_trace.h"
 
 #include "ombrix/trace_control.h"
+#include "tools/ombrix/docgen.h"
 #include "tools/ombrix/reader_choice.h"
 #include "tools/ombrix/secrets.h"
 
@@ -33,6 +34,8 @@ constexpr void (*kFamilies[])(Subcommands&) = {
     add_monitor_commands,
     add_select_reader_commands,
     add_personalize_commands,
+    add_package_commands,
+    add_doctor_commands,
 };
 
 constexpr long kNoReaders = 0x8010002E;   // SCARD_E_NO_READERS_AVAILABLE
@@ -160,6 +163,13 @@ int run_tool(int argc, const char* const* argv, ToolIo& io)
         defined.emplace_back(sub, command.get());
     }
 
+    // Hidden: the manual page and the completion script, made from this model at build time.
+    std::string generate;
+    app.add_option_function<std::string>("--generate", [&generate](const std::string& what) {
+        generate = what;
+        throw CLI::Success();
+    })->check(CLI::IsMember({"man", "bash-completion"}))->trigger_on_parse()->group("");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -168,6 +178,9 @@ int run_tool(int argc, const char* const* argv, ToolIo& io)
         return app.exit(e, io.out, io.err);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e, io.out, io.err);
+    } catch (const CLI::Success&) {
+        io.out << tool_manual(app, generate);
+        return kExitOk;
     } catch (const CLI::ParseError& e) {
         io.err << format_error(ToolError("reading the command line", e.what(), kExitUsage, {},
                                          "ombrix --help lists the subcommands and their options"));

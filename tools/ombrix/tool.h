@@ -61,6 +61,8 @@ public:
 
     ToolIo& io;
     const GlobalOptions& global;
+    // The demonstration-key warning was given (once a run is enough).
+    bool demonstration_keys_warned = false;
 
     const char* env(const char* name) const { return io.getenv ? io.getenv(name) : nullptr; }
     // OMBRIX_TRACE_SECRETS=1 shows the data of PIN and key commands.
@@ -97,6 +99,8 @@ void add_crypto_commands(Subcommands& out); // 3des, challenge, external-auth, s
 void add_monitor_commands(Subcommands& out); // monitor
 void add_select_reader_commands(Subcommands& out); // select-reader
 void add_personalize_commands(Subcommands& out); // personalize
+void add_package_commands(Subcommands& out); // packages, load-package, install
+void add_doctor_commands(Subcommands& out); // doctor
 
 // The version text of --version: this library, pcsc-lite (build time),
 // OpenSSL (run time).

@@ -1,0 +1,187 @@
+// `ombrix doctor` run whole over the in-process PC/SC (no service, no
+// readers, readers; the card database and the environment variables, each
+// wrong in its own way), and the demonstration-key warning of --sm and
+// personalize.
+#include "tests/tool/tool_harness.h"
+#include "tools/ombrix/card_class.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace ombrix::cli::test {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr const char* kWarning
+    = "ombrix: warning: using the demonstration keys of this build (not for real cards)\n";
+
+class Doctor : public ToolHarness {
+protected:
+    void SetUp() override
+    {
+        ToolHarness::SetUp();
+        dir_ = fs::path(::testing::TempDir())
+            / ("doctor-" + std::to_string(::getpid()) + "-"
+                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        env["OMBRIX_CARD_DB"] = OMBRIX_SOURCE_DIR "/data/smartcards.conf";
+    }
+    void TearDown() override
+    {
+        fs::remove_all(dir_);
+        ToolHarness::TearDown();
+    }
+    std::string file(const std::string& name, const std::string& text)
+    {
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path) << text;
+        return path;
+    }
+    // The verdict of each check of a --json run.
+    static std::map<std::string, std::string> verdicts(const Result& r)
+    {
+        std::map<std::string, std::string> out;
+        const json report = r.json();
+        for (const auto& c : report["checks"])
+            out[c["check"].get<std::string>()] = c["verdict"].get<std::string>();
+        return out;
+    }
+    fs::path dir_;
+};
+
+TEST_F(Doctor, NoServiceOrNoReadersIsExitThreeAndSaysWhatToCheck)
+{
+    pcsc().stop_service();
+    const Result stopped = ombrix({ "doctor" });
+    EXPECT_EQ(stopped.exit, kExitNoReader) << stopped.out;
+    EXPECT_TRUE(contains(stopped.out, "problem: no PC/SC context (SCARD_E_NO_SERVICE): is pcscd running?\n"))
+        << stopped.out;
+    EXPECT_FALSE(contains(stopped.out, "readers")) << "readers are not listed without a service";
+    EXPECT_TRUE(contains(stopped.out, "\n1 problem\n")) << stopped.out;
+
+    pcsc().start_service();
+    const Result none = ombrix({ "doctor", "--json" });
+    EXPECT_EQ(none.exit, kExitNoReader) << none.out;
+    const auto v = verdicts(none);
+    EXPECT_EQ(v.at("pcsc"), "ok");
+    EXPECT_EQ(v.at("readers"), "problem");
+    EXPECT_EQ(v.at("card_db"), "ok") << "the shipped database parses and names QV_CSP";
+    EXPECT_EQ(none.json()["problems"], 1);
+}
+
+TEST_F(Doctor, AllWellWithReadersListsThemAndCountsTheCardTypes)
+{
+    demo_card(sim::Model::R2);
+    pcsc().add_reader(kReader1);
+    env["OMBRIX_CARD_DB"] = file("db.conf",
+        "[Ours]\nATR = 3B 02 14 50\nCrypto Provider = QV_CSP\n"
+        "[Theirs]\nATR = 3B 02 14 51\nCrypto Provider = Other CSP\n");
+    env["OMBRIX_READER"] = "01";
+    const Result r = ombrix({ "doctor" });
+    EXPECT_EQ(r.exit, kExitOk) << r.out;
+    EXPECT_TRUE(contains(r.out, "ok: 2 readers: 0: Virtual PCD 00 00 (card); 1: Virtual PCD 00 01 (no card)\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "db.conf: 2 card types, 1 of them for QV_CSP\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "ok: OMBRIX_READER=01: Virtual PCD 00 01\n")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nall well\n")) << r.out;
+}
+
+TEST_F(Doctor, EachWrongSettingIsOneLineAndExitOne)
+{
+    demo_card(sim::Model::R2);
+    env["OMBRIX_CARD_DB"] = (dir_ / "missing.conf").string();
+    env["OMBRIX_READER"] = "no such reader";
+    env["OMBRIX_TRACE"] = "verbose";
+    env["OMBRIX_TRACE_FILE"] = (dir_ / "no-dir" / "trace.log").string();
+    env["OMBRIX_TRACE_SECRETS"] = "1";
+    const Result r = ombrix({ "doctor", "--json" });
+    EXPECT_EQ(r.exit, kExitFailure) << r.out;
+    const auto v = verdicts(r);
+    EXPECT_EQ(v.at("readers"), "ok");
+    EXPECT_EQ(v.at("card_db"), "problem");
+    EXPECT_EQ(v.at("OMBRIX_CARD_DB"), "problem");
+    EXPECT_EQ(v.at("OMBRIX_READER"), "problem");
+    EXPECT_EQ(v.at("OMBRIX_TRACE"), "problem");
+    EXPECT_EQ(v.at("OMBRIX_TRACE_FILE"), "problem");
+    EXPECT_EQ(v.at("OMBRIX_TRACE_SECRETS"), "warning");
+    EXPECT_EQ(r.json()["problems"], 5);
+    EXPECT_EQ(r.json()["warnings"], 1);
+
+    // A database of no QV_CSP type is a problem too; a warning alone is not.
+    env = { { "OMBRIX_CARD_DB", file("other.conf", "[Theirs]\nATR = 3B 00\nCrypto Provider = X\n") } };
+    EXPECT_EQ(ombrix({ "doctor" }).exit, kExitFailure);
+    env = { { "OMBRIX_CARD_DB", OMBRIX_SOURCE_DIR "/data/smartcards.conf" }, { "OMBRIX_TRACE_SECRETS", "1" } };
+    const Result warned = ombrix({ "doctor" });
+    EXPECT_EQ(warned.exit, kExitOk) << warned.out;
+    EXPECT_TRUE(contains(warned.out, "warning: OMBRIX_TRACE_SECRETS=1: traces show PINs and keys in clear\n"));
+}
+
+TEST_F(Doctor, ATraceFileIsCheckedWithoutBeingLeftBehind)
+{
+    demo_card(sim::Model::R2);
+    const fs::path trace = dir_ / "trace.log";
+    env["OMBRIX_TRACE"] = "1";
+    env["OMBRIX_TRACE_FILE"] = trace.string();
+    const Result r = ombrix({ "doctor" });
+    EXPECT_EQ(r.exit, kExitOk) << r.out;
+    EXPECT_TRUE(contains(r.out, "ok: OMBRIX_TRACE_FILE=" + trace.string() + ": writable\n")) << r.out;
+    EXPECT_FALSE(fs::exists(trace));
+
+    file("trace.log", "earlier trace\n");
+    EXPECT_EQ(ombrix({ "doctor" }).exit, kExitOk);
+    std::ifstream in(trace);
+    std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, "earlier trace\n") << "an existing trace is neither truncated nor removed";
+}
+
+// -- the demonstration keys --------------------------------------------------------
+
+TEST_F(Doctor, SecureMessagingWarnsOnceThatTheKeysAreTheDemonstrationOnes)
+{
+    if (!demonstration_issuer())
+        GTEST_SKIP() << "built with an integrator's issuer constants";
+    demo_card(sim::Model::R2);
+    const Result sm = ombrix({ "read", "-f", "5000/5007", "--length", "19", "--sm" });
+    ASSERT_EQ(sm.exit, kExitOk) << sm.err;
+    EXPECT_EQ(sm.err, kWarning);
+    const Result plain = ombrix({ "read", "-f", "5000/5001", "--length", "1" });
+    EXPECT_FALSE(contains(plain.err, "demonstration")) << plain.err;
+}
+
+TEST_F(Doctor, PersonalizeWarnsUnderTheDefaultTransportKeyButNotInADryRun)
+{
+    if (!demonstration_issuer())
+        GTEST_SKIP() << "built with an integrator's issuer constants";
+    pcsc().add_reader(kReader0, sim::OmbrixCard::builtin(sim::Model::R2, "blank", 1));
+    const std::string profile
+        = file("profile.json", R"({"format": "ombrix-profile/1", "model": "R2", "mf": {"size": 4096}})");
+    const std::vector<std::string> run = { "personalize", profile, "--output-dir", dir_.string() };
+
+    const Result real = ombrix(run);
+    ASSERT_EQ(real.exit, kExitOk) << real.err;
+    EXPECT_TRUE(contains(real.err, kWarning)) << real.err;
+
+    // The card's own transport key: no demonstration key is used.
+    pcsc().reset();
+    pcsc().add_reader(kReader0, sim::OmbrixCard::builtin(sim::Model::R2, "blank", 2));
+    const std::string own = file("own.json",
+        R"({"format": "ombrix-profile/1", "model": "R2", "mf": {"size": 4096}, "transport_key": {"env": "TK"}})");
+    env["TK"] = "000102030405060708090A0B0C0D0E0F";
+    const Result other = ombrix({ "personalize", own, "--output-dir", dir_.string() });
+    EXPECT_EQ(other.exit, kExitSmRefused) << other.err;
+    EXPECT_FALSE(contains(other.err, "demonstration")) << other.err;
+
+    // The dry run's card is in-process (it takes the PC/SC over: last).
+    std::vector<std::string> dry = run;
+    dry.push_back("--dry-run");
+    const Result virtual_card = ombrix(dry);
+    ASSERT_EQ(virtual_card.exit, kExitOk) << virtual_card.err;
+    EXPECT_FALSE(contains(virtual_card.err, "demonstration")) << "no real card in a dry run";
+}
+
+} // namespace
+} // namespace ombrix::cli::test
