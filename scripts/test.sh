@@ -6,27 +6,41 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OMBRIX_BUILD_DIR:-$root/build}
 jobs=${OMBRIX_JOBS:-$(nproc)}
+# Extra configure arguments for every build (development: e.g. skipping areas).
+read -r -a extra <<<"${OMBRIX_CMAKE_ARGS:-}"
 
 "$root/scripts/setup.sh"
 
 step() { echo; echo "=== $*"; }
 
 step "build (warnings as errors)"
-cmake -S "$root" -B "$build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_WERROR=ON
+cmake -S "$root" -B "$build/normal" -DOMBRIX_WERROR=ON "${extra[@]}"
 cmake --build "$build/normal" -j "$jobs"
 step "tests"
 ctest --test-dir "$build/normal" --output-on-failure -j "$jobs"
 
 step "build with ASan+UBSan"
-cmake -S "$root" -B "$build/asan" -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=address -DOMBRIX_E2E=OFF
+cmake -S "$root" -B "$build/asan" -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=address -DOMBRIX_E2E=OFF "${extra[@]}"
 cmake --build "$build/asan" -j "$jobs"
 step "tests under ASan+UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$build/asan" --output-on-failure -j "$jobs"
 
 step "build with TSan (the threaded tests)"
-cmake -S "$root" -B "$build/tsan" -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=thread -DOMBRIX_E2E=OFF
+cmake -S "$root" -B "$build/tsan" -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=thread -DOMBRIX_E2E=OFF "${extra[@]}"
 # Only the executables whose tests carry the label "threads".
 cmake --build "$build/tsan" -j "$jobs" --target ombrix_threaded_tests
 step "threaded tests under TSan"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$build/tsan" --output-on-failure -j "$jobs" -L threads
+
+step "fuzz targets, ${OMBRIX_FUZZ_SECONDS:-20} s each (clang, libFuzzer, ASan+UBSan)"
+BUILD_DIR="$build/fuzz" JOBS="$jobs" sh "$root/fuzz/run.sh" "${OMBRIX_FUZZ_SECONDS:-20}"
+
+# The Windows side (cross-build, tests under Wine): bash scripts/windows.sh,
+# or OMBRIX_WINDOWS=1 here.
+if [[ "${OMBRIX_WINDOWS:-0}" == 1 ]]; then
+    step "Windows: cross-build with mingw-w64, in-process tests under Wine"
+    OMBRIX_BUILD_DIR="$build" bash "$root/scripts/windows.sh"
+fi
+
+step "all tests passed"

@@ -8,7 +8,7 @@ build=${OMBRIX_BUILD_DIR:-$root/build}/normal
 jobs=${OMBRIX_JOBS:-$(nproc)}
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_E2E=ON >/dev/null
+cmake -S "$root" -B "$build" -DOMBRIX_E2E=ON >/dev/null
 cmake --build "$build" -j "$jobs" --target ombrix_tool ombrix-sim ombrix-e2e-probe >/dev/null
 
 ctl=$build/tests/e2e/e2e-ctl
@@ -32,27 +32,38 @@ step info -r 0
 
 say "Select the demo directory 5000 and read its length-prefixed file 5001"
 step select -r 0 5000/5001
-step read -r 0 --file-length-prefixed --raw 5000/5001
+step read -r 0 -f 5000/5001 --file-length-prefixed --raw
 echo
 
 say "The same file through secure messaging: GET DATA, GET CHALLENGE, then the protected command"
-step read -r 0 --sm --file-length-prefixed --raw 5000/5001
+step --trace read -r 0 -f 5000/5001 --file-length-prefixed --raw --sm
 echo
 
-say "File 5004 needs PIN 1: refused, then allowed after VERIFY"
-step read -r 0 --length 16 5000/5004
-OMBRIX_PIN=1234 step verify-pin -r 0 --pin env:OMBRIX_PIN --ref 1 --then-read 5000/5004 2>/dev/null ||
-    true
+say "File 5004 needs PIN 1: refused before VERIFY, read after it (the PIN from the environment, never shown)"
+step read -r 0 -f 5000/5004
+export OMBRIX_DEMO_PIN=1234
+step verify-pin -r 0 --ref 1 --pin env:OMBRIX_DEMO_PIN
+step read -r 0 -f 5000/5004
 
-say "The same exchange as raw APDUs, with the readable trace"
+say "A wrong PIN: the card counts the tries"
+export OMBRIX_WRONG_PIN=0000
+step verify-pin -r 0 --ref 1 --pin env:OMBRIX_WRONG_PIN
+step verify-pin -r 0 --ref 1 --pin env:OMBRIX_DEMO_PIN
+
+say "The card signs a hash with its RSA key 5 after PIN 1; the public key is in file 5008"
+printf '0123456789abcdef0123' > "$build/walkthrough-hash.bin"
+step verify-pin -r 0 --ref 1 --pin env:OMBRIX_DEMO_PIN
+step sign -r 0 --key 5 --sha1-digest-info -i "$build/walkthrough-hash.bin"
+
+say "Raw APDUs, with the readable trace"
 step --trace apdu -r 0 "00 A4 00 00 02 50 00" "00 A4 02 00 02 50 01" "00 B0 00 00 10"
 
 say "A first-generation card in the second reader"
-"$ctl" sim-start r1 1 --model R1
+"$ctl" sim-start r1 1 --model R1 --image demo
 step info -r 1
-step create-file -r 1 --size 64 3F10
-step write -r 1 --length-prefixed 3F10 "48 65 6C 6C 6F 2C 20 52 31"
-step read -r 1 --file-length-prefixed --raw 3F10
+step create-file -r 1 3F10 --size 64
+step write -r 1 -f 3F10 --length-prefixed "48 65 6C 6C 6F 2C 20 52 31"
+step read -r 1 -f 3F10 --file-length-prefixed --raw
 echo
 "$ctl" sim-stop r1
 

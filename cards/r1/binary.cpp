@@ -2,6 +2,7 @@
 #include "cards/r1/command.h"
 
 #include "ombrix/status.h"
+#include "shell/progress.h"
 
 #include <algorithm>
 
@@ -28,6 +29,7 @@ long COmbrixR1::ReadBinary(unsigned char* buf, unsigned long* pLen)
         // missing is not there to be read, and the caller asked for it.
         if (got.size() < wanted)
             return ombrix::OMBRIX_E_R1_SHORT_READ;
+        ombrix::shell::report_progress(offset + got.size(), out.size());
     }
     return 0;
 }
@@ -71,6 +73,7 @@ long COmbrixR1::UpdateBinary(unsigned char* data, unsigned long len)
         const auto chunk = in.subspan(offset, std::min(kChunk, in.size() - offset));
         if (const long rc = r1::exchange(*this, r1::update_binary(offset, chunk)).status; rc != 0)
             return rc;
+        ombrix::shell::report_progress(offset + chunk.size(), in.size());
     }
     return 0;
 }

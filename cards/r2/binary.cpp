@@ -5,6 +5,7 @@
 
 #include "cards/r2/command.h"
 #include "ombrix/status.h"
+#include "shell/progress.h"
 
 #include <algorithm>
 #include <cstring>
@@ -54,6 +55,7 @@ long COmbrixR2::cmdREAD_BINARY(unsigned char* pbOut, unsigned long* pdwLen, SMFL
         std::memcpy(pbOut + offset, answer.data(), copied);
         if (copied < wanted)
             return ombrix::OMBRIX_E_R2_SHORT_READ;
+        ombrix::shell::report_progress(offset + copied, length);
     }
     return 0;
 }
@@ -78,6 +80,7 @@ long COmbrixR2::ReadBinaryEx(unsigned char* pbOut, unsigned long* pdwLen, SMFLAG
         const std::size_t copied = std::min<unsigned long>(answer.size(), capacity - total);
         std::memcpy(pbOut + total, answer.data(), copied);
         total += copied;
+        ombrix::shell::report_progress(total, 0);
         if (answer.size() < kChunk)
             break;
     }
@@ -102,6 +105,7 @@ long COmbrixR2::cmdUPDATE_BINARY(unsigned char* pbData, unsigned long dwLen, SMF
                             .send();
         if (rc != 0)
             return rc;
+        ombrix::shell::report_progress(offset + piece, dwLen);
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "ombrix/status.h"
 #include "ombrix/app.h"
 #include "ombrix/trace_control.h"
+#include "ombrix/progress.h"
 #include "ombrix/card_session.h"
 #include "ombrix/ombrix_r1.h"
 #include "ombrix/card_sm.h"

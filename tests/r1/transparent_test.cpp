@@ -2,6 +2,8 @@
 // and the length-prefixed file on top.
 #include "tests/r1/r1_test_util.h"
 
+#include "ombrix/progress.h"
+
 namespace ombrix::test {
 namespace {
 
@@ -299,6 +301,41 @@ TEST_F(TransparentTest, LengthPrefixedFileGoesThroughTheOverrides)
     unsigned long len = 3;
     ASSERT_EQ(card.ReadBinaryFile(buf, &len), 0);
     EXPECT_EQ(card.reads, (std::vector<unsigned long>{2, 5}));
+}
+
+} // namespace
+} // namespace ombrix::test
+
+namespace ombrix::test {
+namespace {
+
+// ------------------------------------------------------------ progress
+
+struct Progress {
+    std::vector<std::pair<unsigned long, unsigned long>> steps;
+    static void record(void* user, unsigned long done, unsigned long total)
+    {
+        static_cast<Progress*>(user)->steps.emplace_back(done, total);
+    }
+};
+
+TEST_F(TransparentTest, ChunkedTransfersReportTheirProgressToTheCallingThread)
+{
+    Progress progress;
+    ombrix::set_progress_callback(&Progress::record, &progress);
+    card_->otherwise("90 00");
+    Bytes data = pattern(600, 3);
+    ASSERT_EQ(r1_.UpdateBinary(data.data(), 600), 0);
+    using Steps = std::vector<std::pair<unsigned long, unsigned long>>;
+    EXPECT_EQ(progress.steps, (Steps{{255, 600}, {510, 600}, {600, 600}}));
+
+    // A refused chunk reports nothing for itself; another thread sees nothing.
+    progress.steps.clear();
+    card_->expect("00 D6 00 00 FF" + to_hex(slice(data, 0, 255)) + "FF", "90 00")
+        .expect("00 D6 00 FF FF" + to_hex(slice(data, 255, 255)) + "FF", "6A 84");
+    EXPECT_EQ(r1_.UpdateBinary(data.data(), 600), 0x6A84);
+    EXPECT_EQ(progress.steps, (Steps{{255, 600}}));
+    EXPECT_EQ(ombrix::set_progress_callback(nullptr, nullptr), &Progress::record);
 }
 
 } // namespace
