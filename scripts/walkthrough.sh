@@ -50,11 +50,6 @@ export OMBRIX_WRONG_PIN=0000
 step verify-pin -r 0 --ref 1 --pin env:OMBRIX_WRONG_PIN
 step verify-pin -r 0 --ref 1 --pin env:OMBRIX_DEMO_PIN
 
-say "The card signs a hash with its RSA key 5 after PIN 1; the public key is in file 5008"
-printf '0123456789abcdef0123' > "$build/walkthrough-hash.bin"
-step verify-pin -r 0 --ref 1 --pin env:OMBRIX_DEMO_PIN
-step sign -r 0 --key 5 --sha1-digest-info -i "$build/walkthrough-hash.bin"
-
 say "Raw APDUs, with the readable trace"
 step --trace apdu -r 0 "00 A4 00 00 02 50 00" "00 A4 02 00 02 50 01" "00 B0 00 00 10"
 
@@ -66,6 +61,42 @@ step write -r 1 -f 3F10 --length-prefixed "48 65 6C 6C 6F 2C 20 52 31"
 step read -r 1 -f 3F10 --file-length-prefixed --raw
 echo
 "$ctl" sim-stop r1
+
+say "Logical channels: the demo card's channel package, two files read on two channels"
+step apdu -r 0 --channel auto "00 A4 00 00 02 50 00" "00 A4 02 00 02 50 01" "00 B0 00 00 10"
+step apdu -r 0 --channel 2 "00 A4 00 00 02 00 01" "00 B0 00 00 10"
+
+say "Personalization: a blank R2 card in the second reader gets its file system, PINs and keys from a profile"
+work=$build/walkthrough
+rm -rf "$work" && mkdir -p "$work"
+"$ctl" sim-start blank 1 --model R2 --image blank
+step info -r 1
+step personalize "$root/examples/profiles/r2-demo.json" --check
+step personalize -r 1 "$root/examples/profiles/r2-demo.json" --output-dir "$work"
+step info -r 1
+step verify-pin -r 1 --ref 1 --pin env:OMBRIX_DEMO_PIN
+
+say "The card signs a SHA-1 hash with the key it generated; OpenSSL checks the signature with the exported public key"
+printf 'the walk-through signs this' > "$work/message.txt"
+openssl dgst -sha1 -binary "$work/message.txt" > "$work/hash.bin"
+step sign -r 1 --key 5 --sha1-digest-info -i "$work/hash.bin" --raw -o "$work/signature.bin"
+openssl pkeyutl -verify -pubin -inkey "$(ls "$work"/r2-demo-key05-*.pem)" -sigfile "$work/signature.bin" \
+    -in "$work/hash.bin" -pkeyopt digest:sha1 && echo "OpenSSL: the card's signature verifies"
+
+say "The channel package installed on the freshly personalized card"
+step packages -r 1
+step lifecycle -r 1 --switch
+step install -r 1 channels
+step packages -r 1
+"$ctl" sim-stop blank
+
+say "The R22 revision: a blank R22 card personalized from its own profile (a dry run first)"
+"$ctl" sim-start r22 1 --model R22 --image blank
+step personalize "$root/examples/profiles/r22-demo.json" --dry-run >"$work/r22-dry-run.txt" &&
+    echo "(dry run: $(grep -c . "$work/r22-dry-run.txt") lines in $work/r22-dry-run.txt)"
+step personalize -r 1 "$root/examples/profiles/r22-demo.json" --output-dir "$work"
+step info -r 1
+"$ctl" sim-stop r22
 
 say "The monitor sees the demo card leave and come back"
 ( sleep 1; "$ctl" sim-remove main; "$ctl" sim-insert main ) &
