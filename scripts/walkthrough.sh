@@ -36,7 +36,7 @@ step read -r 0 -f 5000/5001 --file-length-prefixed --raw
 echo
 
 say "The same file through secure messaging: GET DATA, GET CHALLENGE, then the protected command"
-step --trace read -r 0 -f 5000/5001 --file-length-prefixed --raw --sm
+step --trace read -r 0 -f 5000/5001 --raw --sm
 echo
 
 say "File 5004 needs PIN 1: refused before VERIFY, read after it (the PIN from the environment, never shown)"
@@ -100,7 +100,7 @@ step info -r 1
 
 say "The monitor sees the demo card leave and come back"
 ( sleep 1; "$ctl" sim-remove main; "$ctl" sim-insert main ) &
-step monitor -r 0 --count 3 --timeout 20
+step monitor -r 0 --count 2 --timeout 20
 wait
 
 echo

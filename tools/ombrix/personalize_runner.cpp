@@ -11,6 +11,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <optional>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -921,9 +923,12 @@ CardResult personalize_card(ToolSession& session, const std::string& reader, con
     }
     result.uid = read_uid(card->base());
 
+    // The steps' actions refer to the planner: it lives as long as they run.
+    std::optional<Planner> planner;
     std::vector<Step> steps;
     try {
-        steps = Planner(*card, profile, secrets, options, result.uid).plan();
+        planner.emplace(*card, profile, secrets, options, result.uid);
+        steps = planner->plan();
     } catch (const ToolError& e) {
         result.error = e;
         return finish();
