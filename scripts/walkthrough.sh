@@ -39,6 +39,12 @@ say "The same file through secure messaging: GET DATA, GET CHALLENGE, then the p
 step --trace read -r 0 -f 5000/5001 --raw --sm
 echo
 
+say "File 5007 accepts only protected commands: refused in plain, written and read back through secure messaging"
+step read -r 0 -f 5000/5007 --length 8
+step write -r 0 -f 5000/5007 --sm "50 72 6F 74 65 63 74 65 64 21"
+step read -r 0 -f 5000/5007 --length 10 --raw --sm
+echo
+
 say "File 5004 needs PIN 1: refused before VERIFY, read after it (the PIN from the environment, never shown)"
 step read -r 0 -f 5000/5004
 export OMBRIX_DEMO_PIN=1234
