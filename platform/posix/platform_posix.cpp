@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/module.h"
+
 #include <atomic>
 #include <cerrno>
 #include <ctime>
@@ -48,6 +50,8 @@ LocalTime local_time()
     return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
             parts.tm_min,         parts.tm_sec,     static_cast<int>(now.tv_usec / 1000)};
 }
+
+bool entry_point_attaches() { return false; }
 
 long last_error() { return t_last_error; }
 void set_last_error(long error) { t_last_error = error; }
