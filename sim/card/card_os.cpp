@@ -450,33 +450,33 @@ Response CardOs::create_file(const Command& cmd, Channel& ch)
         refuse(sw::kWrongLength);
     // Every check comes before the first change: a refused CREATE FILE
     // leaves the card as it was.
-    const FileSpec spec = parse_create_template(model(), cmd.data);
+    const FileRequest request = parse_create_template(model(), cmd.data);
     FileNode* parent = ch.current_df;
     if (parent == nullptr)
         refuse(sw::kFileNotFound);
-    const bool df = spec.kind == FileKind::Df;
+    const bool df = request.kind == FileKind::Df;
     check_file_access(*parent, df ? Op::CreateDf : Op::CreateEf, cmd, ch);
     if (df && parent->depth() + 1 >= kMaxDepth)
         refuse(sw::kNotEnoughMemory);
-    if (spec.fid == kMfFid || spec.fid == parent->fid || parent->child(spec.fid) != nullptr)
+    if (request.fid == kMfFid || request.fid == parent->fid || parent->child(request.fid) != nullptr)
         refuse(sw::kFileExists);
-    if (!spec.name.empty() && df_name_in_use(p_.mf.get(), spec.name))
+    if (!request.name.empty() && df_name_in_use(p_.mf.get(), request.name))
         refuse(sw::kDfNameExists);
-    if (kFileOverhead + (df ? 0 : spec.size) > memory_free())
+    if (kFileOverhead + (df ? 0 : request.size) > memory_free())
         refuse(sw::kNotEnoughMemory);
 
     auto node = std::make_unique<FileNode>();
-    node->fid = spec.fid;
-    node->fdb = spec.fdb;
-    node->kind = spec.kind;
-    node->size = spec.size;
-    node->record_size = spec.record_size;
-    node->name = spec.name;
-    node->ac = spec.ac;
-    node->sm = spec.sm;
-    node->proprietary = spec.proprietary;
+    node->fid = request.fid;
+    node->fdb = request.fdb;
+    node->kind = request.kind;
+    node->size = request.size;
+    node->record_size = request.record_size;
+    node->name = request.name;
+    node->ac = request.ac;
+    node->sm = request.sm;
+    node->proprietary = request.proprietary;
     if (node->kind == FileKind::Transparent)
-        node->data.assign(spec.size, 0x00);
+        node->data.assign(request.size, 0x00);
     node->parent = parent;
     FileNode* created = node.get();
     parent->children.push_back(std::move(node));

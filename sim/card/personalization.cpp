@@ -179,16 +179,16 @@ Response CardOs::format(const Command& cmd, Channel&)
         refuse(sw::kWrongP1P2);
     if (cmd.data.empty())
         refuse(sw::kWrongLength);
-    const FormatSpec spec = parse_format_template(model(), cmd.data);
+    const FormatRequest request = parse_format_template(model(), cmd.data);
     clear_personalization();
     auto mf = std::make_unique<FileNode>();
     mf->fid = kMfFid;
     mf->fdb = d::kFileDf;
     mf->kind = FileKind::Df;
-    mf->size = spec.size;
-    mf->ac = spec.ac;
-    mf->sm = spec.sm;
-    mf->proprietary = spec.proprietary;
+    mf->size = request.size;
+    mf->ac = request.ac;
+    mf->sm = request.sm;
+    mf->proprietary = request.proprietary;
     p_.mf = std::move(mf);
     for (Channel& c : channels_)
         c.current_df = p_.mf.get();

@@ -59,7 +59,7 @@ bool allowed_tag(const ModelTraits& model, std::uint8_t tag)
 
 } // namespace
 
-FileSpec parse_create_template(const ModelTraits& model, std::span<const std::uint8_t> data)
+FileRequest parse_create_template(const ModelTraits& model, std::span<const std::uint8_t> data)
 {
     const auto outer = parse_tlvs(data);
     if (!outer || outer->size() != 1 || outer->front().tag != model.template_tag)
@@ -72,80 +72,80 @@ FileSpec parse_create_template(const ModelTraits& model, std::span<const std::ui
             refuse(sw::kWrongData);
     const Elements e(*inner);
 
-    FileSpec spec;
+    FileRequest request;
     const auto descriptor = model.generation == Generation::First ? e.need(0x82, 3, 3)
                                                                   : e.need(0x82, 1, 3);
     if (descriptor.size() == 2)
         refuse(sw::kWrongData);
-    spec.fdb = descriptor[0];
-    const auto kind = kind_of_descriptor(spec.fdb);
+    request.fdb = descriptor[0];
+    const auto kind = kind_of_descriptor(request.fdb);
     if (!kind)
         refuse(sw::kWrongData);
-    spec.kind = *kind;
+    request.kind = *kind;
     // A linear-fixed EF with record size 0 (the library's Create_EF sends
     // 82 03 02 00 00, R22's a one-byte 82) takes the length of its first
     // record.
     if (descriptor.size() == 3)
-        spec.record_size = descriptor[2];
-    if (!(spec.kind == FileKind::LinearFixed || spec.kind == FileKind::LinearVariable))
-        spec.record_size = 0;
+        request.record_size = descriptor[2];
+    if (!(request.kind == FileKind::LinearFixed || request.kind == FileKind::LinearVariable))
+        request.record_size = 0;
 
-    spec.fid = be16(e.need(0x83, 2, 2));
-    if (spec.fid == 0xFFFF || spec.fid == 0x3FFF || spec.fid == 0x0000)
+    request.fid = be16(e.need(0x83, 2, 2));
+    if (request.fid == 0xFFFF || request.fid == 0x3FFF || request.fid == 0x0000)
         refuse(sw::kWrongData);
 
     if (e.has(0x80) && e.has(0x81))
         refuse(sw::kWrongData);
-    const bool df = spec.kind == FileKind::Df;
+    const bool df = request.kind == FileKind::Df;
     if (model.generation == Generation::First) {
         // The one first-generation shape: 81, 82, 83, 85 (three
         // bytes) and 86 (eleven bytes), no 80.
         if (e.has(0x80))
             refuse(sw::kWrongData);
-        spec.size = be16(e.need(0x81, 2, 2));
-        spec.proprietary.assign(e.need(0x85, 3, 3).begin(), e.need(0x85, 3, 3).end());
+        request.size = be16(e.need(0x81, 2, 2));
+        request.proprietary.assign(e.need(0x85, 3, 3).begin(), e.need(0x85, 3, 3).end());
         const auto ac = e.need(0x86, 11, 11);
-        spec.ac.assign(ac.begin(), ac.end());
-        return spec;
+        request.ac.assign(ac.begin(), ac.end());
+        return request;
     }
 
     if (e.has(0x85)) {
         const auto p = e.need(0x85, 1, kMaxProprietary);
-        spec.proprietary.assign(p.begin(), p.end());
+        request.proprietary.assign(p.begin(), p.end());
     }
     const std::uint8_t size_tag = e.has(0x80) ? 0x80 : 0x81;
     if (df) {
         // A DF's size: 85 01 hh ll when the 85 element says so (the R2
         // template, 81 FF FF), else 80/81 unless that is FFFF.
         if (e.has(size_tag))
-            spec.size = be16(e.need(size_tag, 2, 2));
-        if (spec.size == 0xFFFF)
-            spec.size = 0;
-        if (spec.proprietary.size() == 3 && spec.proprietary[0] == 0x01)
-            spec.size = static_cast<std::uint16_t>(spec.proprietary[1] << 8 | spec.proprietary[2]);
+            request.size = be16(e.need(size_tag, 2, 2));
+        if (request.size == 0xFFFF)
+            request.size = 0;
+        if (request.proprietary.size() == 3 && request.proprietary[0] == 0x01)
+            request.size = static_cast<std::uint16_t>(request.proprietary[1] << 8 | request.proprietary[2]);
     } else {
-        spec.size = be16(e.need(size_tag, 2, 2));
+        request.size = be16(e.need(size_tag, 2, 2));
     }
     if (e.has(0x84)) {
         if (!df)
             refuse(sw::kWrongData);
         const auto n = e.need(0x84, 1, kMaxDfName);
-        spec.name.assign(n.begin(), n.end());
+        request.name.assign(n.begin(), n.end());
     }
     if (e.has(0x86)) {
         const auto ac = e.need(0x86, 1, df ? model.df_ac_max : model.ef_ac_max);
-        spec.ac.assign(ac.begin(), ac.end());
+        request.ac.assign(ac.begin(), ac.end());
     } else {
-        spec.ac = default_ac(model.model, df);
+        request.ac = default_ac(model.model, df);
     }
     if (e.has(model.sm_tag)) {
         const auto s = e.need(model.sm_tag, 0, kMaxSmBytes);
-        spec.sm.assign(s.begin(), s.end());
+        request.sm.assign(s.begin(), s.end());
     }
-    return spec;
+    return request;
 }
 
-FormatSpec parse_format_template(const ModelTraits& model, std::span<const std::uint8_t> data)
+FormatRequest parse_format_template(const ModelTraits& model, std::span<const std::uint8_t> data)
 {
     const auto outer = parse_tlvs(data);
     if (!outer || outer->size() != 1 || outer->front().tag != model.template_tag)
@@ -158,27 +158,27 @@ FormatSpec parse_format_template(const ModelTraits& model, std::span<const std::
             refuse(sw::kWrongData);
     const Elements e(*inner);
 
-    FormatSpec spec;
+    FormatRequest request;
     if (e.has(0x85)) {
         const auto p = e.need(0x85, 1, kMaxProprietary);
-        spec.proprietary.assign(p.begin(), p.end());
+        request.proprietary.assign(p.begin(), p.end());
     }
     // The MF's size: 85 01 hh ll (the second generation's data), else 81.
-    if (spec.proprietary.size() == 3 && spec.proprietary[0] == 0x01)
-        spec.size = static_cast<std::uint16_t>(spec.proprietary[1] << 8 | spec.proprietary[2]);
+    if (request.proprietary.size() == 3 && request.proprietary[0] == 0x01)
+        request.size = static_cast<std::uint16_t>(request.proprietary[1] << 8 | request.proprietary[2]);
     else
-        spec.size = be16(e.need(0x81, 2, 2));
+        request.size = be16(e.need(0x81, 2, 2));
     if (e.has(0x86)) {
         const auto ac = e.need(0x86, 1, model.df_ac_max);
-        spec.ac.assign(ac.begin(), ac.end());
+        request.ac.assign(ac.begin(), ac.end());
     } else {
-        spec.ac = default_ac(model.model, true);
+        request.ac = default_ac(model.model, true);
     }
     if (e.has(model.sm_tag)) {
         const auto s = e.need(model.sm_tag, 0, kMaxSmBytes);
-        spec.sm.assign(s.begin(), s.end());
+        request.sm.assign(s.begin(), s.end());
     }
-    return spec;
+    return request;
 }
 
 Bytes build_fcp(const ModelTraits& model, const FileNode& file)

@@ -10,7 +10,7 @@
 namespace ombrix::sim::card {
 
 // A file as CREATE FILE describes it.
-struct FileSpec {
+struct FileRequest {
     std::uint16_t fid = 0;
     std::uint8_t fdb = 0;
     FileKind kind = FileKind::Transparent;
@@ -28,18 +28,18 @@ struct FileSpec {
 // conditions) and, on the second generation, the SM element (8B, CB on R22).
 // Anything else, a duplicated element, a wrong length or a missing element
 // is refused with 6A80. Nothing is changed on the card by parsing.
-FileSpec parse_create_template(const ModelTraits& model, std::span<const std::uint8_t> data);
+FileRequest parse_create_template(const ModelTraits& model, std::span<const std::uint8_t> data);
 
 // The FORMAT data: the MF's template under the model's outer tag, with 81
 // (size), 85 (proprietary; 01 hh ll also gives the size), 86 (access
 // conditions) and the SM element; anything else 6A80.
-struct FormatSpec {
+struct FormatRequest {
     std::uint16_t size = 0;
     Bytes ac;
     Bytes sm;
     Bytes proprietary;
 };
-FormatSpec parse_format_template(const ModelTraits& model, std::span<const std::uint8_t> data);
+FormatRequest parse_format_template(const ModelTraits& model, std::span<const std::uint8_t> data);
 
 // The file control parameters answered to SELECT on the second generation:
 // 62 L, then the size object first (80 02 for an EF, 81 02 for a DF), 82, 83,
