@@ -12,30 +12,35 @@ using ombrix::sm::kRefused;
 using ombrix::sm::WipedBuffer;
 using ombrix::sm::WipeOnExit;
 
+namespace {
+
+// The engine's calling order for every primitive: keys, input, output, IV.
+void load(C3Des_Mac& engine, unsigned char (&keys)[3][8], unsigned char* iv, unsigned char* in,
+          unsigned char* out, unsigned long len)
+{
+    engine.initializeKeys(keys[0], keys[1], keys[2]);
+    engine.setIn(in, static_cast<long>(len));
+    engine.setOut(out);
+    engine.setIV(iv);
+}
+
+} // namespace
+
 unsigned long CCardSM::mkDESEnc(unsigned char* in, unsigned char* out, unsigned long len)
 {
-    m_Crypto.initializeKeys(m_EncKey[0], m_EncKey[1], m_EncKey[2]);
-    m_Crypto.setIn(in, static_cast<long>(len));
-    m_Crypto.setOut(out);
-    m_Crypto.setIV(m_EncIV);
+    load(m_Crypto, m_EncKey, m_EncIV, in, out, len);
     return static_cast<unsigned long>(m_Crypto.cifra(out));
 }
 
 unsigned long CCardSM::mkDESDec(unsigned char* in, unsigned char* out, unsigned long len)
 {
-    m_Crypto.initializeKeys(m_EncKey[0], m_EncKey[1], m_EncKey[2]);
-    m_Crypto.setIn(in, static_cast<long>(len));
-    m_Crypto.setOut(out);
-    m_Crypto.setIV(m_EncIV);
+    load(m_Crypto, m_EncKey, m_EncIV, in, out, len);
     return static_cast<unsigned long>(m_Crypto.decifra(out));
 }
 
 unsigned long CCardSM::mkMAC3(unsigned char* in, unsigned char* out, unsigned long len)
 {
-    m_Crypto.initializeKeys(m_MacKey[0], m_MacKey[1], m_MacKey[2]);
-    m_Crypto.setIn(in, static_cast<long>(len));
-    m_Crypto.setOut(out);
-    m_Crypto.setIV(m_MacIV);
+    load(m_Crypto, m_MacKey, m_MacIV, in, out, len);
     return static_cast<unsigned long>(m_Crypto.mac(out));
 }
 

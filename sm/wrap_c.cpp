@@ -40,6 +40,21 @@ unsigned long check_input(const APDU& in, unsigned maxData)
 
 } // namespace
 
+unsigned long CCardSM::MacOverFreshChallenge(const APDU& in, std::span<const unsigned char> body,
+                                             MacObject& mac)
+{
+    unsigned char challenge[kChallengeLength] = {};
+    if (long rc = GetChallenge(challenge, kChallengeLength); rc != 0)
+        return as_result(rc);
+    trace_challenge(challenge);
+
+    Object header{};
+    unsigned long headerLen = 0;
+    if (SM_MK_Header_Block(in, challenge, kChallengeLength, header, &headerLen) != 0)
+        return kRefused;
+    return SM_MK_MAC_Object(std::span(header.data(), headerLen), body, {}, mac);
+}
+
 // 87 L+1 01 ENC(data) ‖ 8E 08 MAC(header ‖ 87 object zero-padded); Lc = L + 13.
 unsigned long CCardSM::SM_ENC_SIG_C(APDU in, APDU& out)
 {
@@ -53,18 +68,8 @@ unsigned long CCardSM::SM_ENC_SIG_C(APDU in, APDU& out)
     if (unsigned long rc = SM_MK_Cipher_Text_Block(in, cipher, objectLen, paddedLen); rc != 0)
         return rc;
 
-    unsigned char challenge[kChallengeLength] = {};
-    if (long rc = GetChallenge(challenge, kChallengeLength); rc != 0)
-        return as_result(rc);
-    trace_challenge(challenge);
-
-    Object header{};
-    unsigned long headerLen = 0;
-    if (SM_MK_Header_Block(in, challenge, kChallengeLength, header, &headerLen) != 0)
-        return kRefused;
     MacObject mac{};
-    if (unsigned long rc = SM_MK_MAC_Object(std::span(header.data(), headerLen),
-                                            std::span(cipher.data(), paddedLen), {}, mac);
+    if (unsigned long rc = MacOverFreshChallenge(in, std::span(cipher.data(), paddedLen), mac);
         rc != 0)
         return rc;
 
@@ -90,18 +95,8 @@ unsigned long CCardSM::SM_SIG_C(APDU in, APDU& out)
     std::array<unsigned char, 3> le{};
     SM_MK_Net_LE_Object(in, le);
 
-    unsigned char challenge[kChallengeLength] = {};
-    if (long rc = GetChallenge(challenge, kChallengeLength); rc != 0)
-        return as_result(rc);
-    trace_challenge(challenge);
-
-    Object header{};
-    unsigned long headerLen = 0;
-    if (SM_MK_Header_Block(in, challenge, kChallengeLength, header, &headerLen) != 0)
-        return kRefused;
     MacObject mac{};
-    if (unsigned long rc = SM_MK_MAC_Object(std::span(header.data(), headerLen),
-                                            std::span(plain.data(), plainLen), {}, mac);
+    if (unsigned long rc = MacOverFreshChallenge(in, std::span(plain.data(), plainLen), mac);
         rc != 0)
         return rc;
 

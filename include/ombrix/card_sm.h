@@ -146,6 +146,10 @@ private:
     long ModelIs(unsigned char id, bool failureIsResult);
     unsigned long CheckResponseMac(const unsigned char* resp, unsigned long respLen, const APDU& cmd,
                                    const unsigned char* prefix, unsigned long prefixLen);
+    // Fetches a fresh challenge, builds the header block on it and MACs the
+    // header and `body` into `mac`: the second half of the MACing _C wraps.
+    unsigned long MacOverFreshChallenge(const APDU& in, std::span<const unsigned char> body,
+                                        MacObject& mac);
 
     C3Des_Mac m_Crypto;
     unsigned char m_CmdBuffer[1024];
