@@ -3,56 +3,20 @@
 // public key.
 #include "ombrix/ombrix_r2.h"
 
-#include "cards/r2/elements.h"
-#include "cards/r2/life_cycle.h"
+#include "cards/r2/key_objects.h"
 #include "ombrix/status.h"
-
-#include <array>
 
 using namespace ombrix::r2;
 namespace d = ombrix::descriptor;
 
-namespace {
-
-constexpr unsigned char kPlaceholder = 0xFF;
-constexpr std::size_t kKeyValueExtra = 2;   // the placeholder is two bytes longer than the key
-constexpr unsigned kKeyFileExtra = 16;      // a public-key file: twice the key length and 16
-constexpr unsigned kMaxKeyFileKeyLength = (0xFFFF - kKeyFileExtra) / 2; // 32759
-
-} // namespace
-
-// Class 20 with b1 22 (62 with nFlag), then class 21 with b1 02; b2..b8 =
-// 00 algo 0F FF FF 00 00 (23 algo 4F with nFlag). The value of both is cbKey
-// + 2 bytes FF. Both objects are checked before the life-cycle step; the
-// second goes only after a 9000 to the first.
+// The private-key placeholder, with the second generation's records.
 long COmbrixR2::Create_Kpri(unsigned char bRef, t_ALGO algo, unsigned char cbKey, int nFlag,
                             BSAC* pBSAC, BSSM* pBSSM, SMFLAGS* pSM)
 {
-    std::array<unsigned char, 255 + kKeyValueExtra> placeholder;
-    placeholder.fill(kPlaceholder);
-    const auto object = [&](unsigned char objectClass, unsigned char b1) {
-        return ObjectDescription{
-            .objectClass = objectClass,
-            .reference = bRef,
-            .parameters = ObjectParameters{b1, static_cast<unsigned char>(nFlag != 0 ? 0x23 : 0x00),
-                                           static_cast<unsigned char>(algo),
-                                           static_cast<unsigned char>(nFlag != 0 ? 0x4F : 0x0F),
-                                           0xFF, 0xFF, 0x00, 0x00},
-            .ac = record_or(pBSAC, d::kDefaultObjectAc),
-            .sm = record_or(pBSSM, d::kDefaultObjectSm),
-            .value = Bytes(placeholder.data(), cbKey + kKeyValueExtra)};
-    };
-    Field first;
-    const auto firstB1 = static_cast<unsigned char>(nFlag != 0 ? 0x62 : 0x22);
-    append_object_description(first, object(d::kClassPrivateKey, firstB1));
-    Field second;
-    append_object_description(second, object(d::kClassPrivateKeyPart, 0x02));
-    if (long rc = refusal(first, pSM); rc != 0)
-        return rc;
-    leave_personalization_phase(*this);
-    if (long rc = put_data(*this, d::kPutObject, first, pSM); rc != 0)
-        return rc;
-    return put_data(*this, d::kPutObject, second, pSM);
+    return put_private_key_objects(*this, bRef, static_cast<unsigned char>(algo), cbKey, nFlag,
+                                   {record_or(pBSAC, d::kDefaultObjectAc), d::kTagSm,
+                                    record_or(pBSSM, d::kDefaultObjectSm)},
+                                   pSM);
 }
 
 // Never protected; Create_EF's life-cycle step and default SM requirements.
@@ -60,6 +24,5 @@ long COmbrixR2::Create_Kpub(unsigned char* pbFID, unsigned short wKeyLen, EFAC* 
 {
     if (wKeyLen > kMaxKeyFileKeyLength)
         return ombrix::OMBRIX_E_PERSO_FILE_TOO_LARGE;
-    const auto size = static_cast<unsigned short>(2u * wKeyLen + kKeyFileExtra);
-    return Create_EF(size, pbFID, FILE_PUBLIC_KEY, pEFAC, nullptr, nullptr);
+    return Create_EF(key_file_size(wKeyLen), pbFID, FILE_PUBLIC_KEY, pEFAC, nullptr, nullptr);
 }
