@@ -9,6 +9,7 @@
 #pragma once
 
 #include "ombrix/ombrix_r2.h"
+#include "ombrix/status.h"
 
 #include <array>
 #include <span>
@@ -67,6 +68,17 @@ constexpr unsigned char chain_class(unsigned char channel, bool last)
     if (channel >= 4 && channel <= 19 && !last)
         return static_cast<unsigned char>(0x40 | base | (channel - 4));
     return base;
+}
+
+// The caller's long length of a data field that a one-byte Lc carries: 256
+// bytes would go out as none. 0 when it fits.
+constexpr long data_length_refusal(const unsigned char* data, long length)
+{
+    if (length < 0 || (length != 0 && data == nullptr))
+        return ombrix::OMBRIX_E_INVALID_ARGUMENT;
+    if (length > 255)
+        return ombrix::OMBRIX_E_R2_DATA_TOO_LONG;
+    return 0;
 }
 
 constexpr long status_of(unsigned char sw1, unsigned char sw2)

@@ -12,17 +12,6 @@ namespace d = ombrix::descriptor;
 
 namespace {
 
-constexpr unsigned char kInsCreateFile = 0xE0;
-
-// Checked before anything is sent (the life-cycle byte included).
-long create(COmbrixR2& card, const Field& fci, SMFLAGS* pSM)
-{
-    if (long rc = refusal(fci, pSM); rc != 0)
-        return rc;
-    leave_personalization_phase(card);
-    return send_field(card, kInsCreateFile, 0x00, 0x00, fci, pSM);
-}
-
 Bytes fid_of(const unsigned char* pbFID) { return {pbFID, 2}; }
 
 } // namespace
@@ -35,7 +24,7 @@ long COmbrixR2::Create_DF(unsigned short size, unsigned char* pbFID, DFAC* pDFAC
     Field fci;
     append_create_df(fci, size, fid_of(pbFID), record_or(pDFAC, d::kDefaultDfAc),
                      record_or(pDFSM, d::kDefaultFileSm));
-    return create(*this, fci, pSM);
+    return create_file(*this, fci, pSM);
 }
 
 long COmbrixR2::Create_EF(unsigned short size, unsigned char* pbFID, t_FILE type, EFAC* pEFAC,
@@ -46,7 +35,7 @@ long COmbrixR2::Create_EF(unsigned short size, unsigned char* pbFID, t_FILE type
     Field fci;
     append_create_ef(fci, size, fid_of(pbFID), static_cast<unsigned char>(type),
                      record_or(pEFAC, d::kDefaultEfAc), record_or(pEFSM, d::kDefaultFileSm));
-    return create(*this, fci, pSM);
+    return create_file(*this, fci, pSM);
 }
 
 long COmbrixR2::Create_DF_R22(unsigned short size, unsigned char* pbFID, DFAC* pDFAC)
@@ -55,7 +44,7 @@ long COmbrixR2::Create_DF_R22(unsigned short size, unsigned char* pbFID, DFAC* p
         return ombrix::OMBRIX_E_INVALID_ARGUMENT;
     Field fcp;
     append_create_df_r22(fcp, size, fid_of(pbFID), record_or(pDFAC, d::kDefaultDfAc));
-    return create(*this, fcp, nullptr);
+    return create_file(*this, fcp, nullptr);
 }
 
 // The R22 card's binary file: transparent whatever `type` says.
@@ -66,5 +55,5 @@ long COmbrixR2::Create_EF_R22_BIN(unsigned short size, unsigned char* pbFID, t_F
         return ombrix::OMBRIX_E_INVALID_ARGUMENT;
     Field fcp;
     append_create_ef_r22_bin(fcp, size, fid_of(pbFID), record_or(pEFAC, d::kDefaultEfAc));
-    return create(*this, fcp, nullptr);
+    return create_file(*this, fcp, nullptr);
 }

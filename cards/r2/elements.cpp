@@ -1,5 +1,7 @@
 #include "cards/r2/elements.h"
 
+#include "cards/r2/life_cycle.h"
+
 #include "cards/r2/command.h"
 #include "ombrix/status.h"
 #include "shell/secure_zero.h"
@@ -8,6 +10,10 @@
 #include <cstring>
 
 namespace ombrix::r2 {
+
+namespace {
+constexpr unsigned char kInsCreateFile = 0xE0;
+}
 
 namespace d = ombrix::descriptor;
 
@@ -247,6 +253,26 @@ long send_field(COmbrixR2& card, unsigned char ins, unsigned char p1, unsigned c
 long put_data(COmbrixR2& card, unsigned char p2, const Field& field, SMFLAGS* pSM)
 {
     return send_field(card, kInsPutData, d::kPutDataP1, p2, field, pSM);
+}
+
+long create_file(COmbrixR2& card, const Field& fileControl, SMFLAGS* pSM)
+{
+    if (long rc = refusal(fileControl, pSM); rc != 0)
+        return rc;
+    leave_personalization_phase(card);
+    return send_field(card, kInsCreateFile, 0x00, 0x00, fileControl, pSM);
+}
+
+void append_logical_object(Field& out, unsigned char reference, const unsigned char* data,
+                           unsigned char length, Bytes ac)
+{
+    append_object_description(
+        out, {.objectClass = d::kClassPin,
+              .reference = reference,
+              .parameters = ObjectParameters{0x02, 0x00, d::kAlgoLogical, 0x00, 0xFF, 0xFF, 0x00,
+                                             0x00},
+              .ac = std::move(ac),
+              .value = Bytes(data, data + length)});
 }
 
 } // namespace ombrix::r2

@@ -139,4 +139,14 @@ long send_field(COmbrixR2& card, unsigned char ins, unsigned char p1, unsigned c
 // PUT DATA 00 DA 01 p2.
 long put_data(COmbrixR2& card, unsigned char p2, const Field& field, SMFLAGS* pSM);
 
+// CREATE FILE (00 E0 00 00) with a file-control template: checked before
+// anything is sent (the life-cycle byte included), then the card is taken
+// out of the operational phase and the template goes.
+long create_file(COmbrixR2& card, const Field& fileControl, SMFLAGS* pSM);
+
+// A logical object (b1..b8 = 02 00 7F 00 FF FF 00 00) with its access
+// conditions; it has no secure-messaging element.
+void append_logical_object(Field& out, unsigned char reference, const unsigned char* data,
+                           unsigned char length, Bytes ac);
+
 } // namespace ombrix::r2

@@ -53,13 +53,7 @@ long COmbrixR2::Init_Logical(unsigned char bRef, unsigned char* pbData, unsigned
     if (missing(pbData, cbData))
         return ombrix::OMBRIX_E_INVALID_ARGUMENT;
     Field data;
-    append_object_description(
-        data, {.objectClass = d::kClassPin,
-               .reference = bRef,
-               .parameters = ObjectParameters{0x02, 0x00, d::kAlgoLogical, 0x00, 0xFF, 0xFF, 0x00,
-                                              0x00},
-               .ac = record_or(pBSAC, d::kDefaultObjectAc),
-               .value = Bytes(pbData, cbData)});
+    append_logical_object(data, bRef, pbData, cbData, record_or(pBSAC, d::kDefaultObjectAc));
     return put_data(*this, d::kPutObject, data, pSM);
 }
 

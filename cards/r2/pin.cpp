@@ -14,7 +14,6 @@ constexpr unsigned char kInsChangeReferenceData = 0x24;
 constexpr unsigned char kInsResetRetryCounter = 0x2C;
 constexpr unsigned char kLocalReference = 0x80;
 constexpr unsigned char kResetWithoutData = 0x03; // P1 03: no data, the counter is reset
-constexpr long kMaxData = 255;
 
 } // namespace
 
@@ -23,13 +22,8 @@ long COmbrixR2::cmdCHANGE_REFERENCE_DATA(unsigned char bRef, t_OBJCLASS objClass
                                          unsigned char* pbData, long lLen, t_MECHANISM mechP1,
                                          t_MECHANISM mechP2, SMFLAGS* pSM)
 {
-    // Only the low byte would reach Lc: 256 bytes would go out as none.
-    if (lLen < 0)
-        return ombrix::OMBRIX_E_INVALID_ARGUMENT;
-    if (lLen > kMaxData)
-        return ombrix::OMBRIX_E_R2_DATA_TOO_LONG;
-    if (lLen != 0 && pbData == nullptr)
-        return ombrix::OMBRIX_E_INVALID_ARGUMENT;
+    if (long rc = ombrix::r2::data_length_refusal(pbData, lLen); rc != 0)
+        return rc;
     const auto p1 = static_cast<unsigned char>((objClass << 1) | mechP1);
     const auto p2 = static_cast<unsigned char>(mechP2 | bRef);
     return Command(*this, 0x00, kInsChangeReferenceData, p1, p2)

@@ -9,21 +9,6 @@
 using namespace ombrix::r2;
 namespace d = ombrix::descriptor;
 
-namespace {
-
-constexpr unsigned char kInsCreateFile = 0xE0;
-
-// Checked before anything is sent (the life-cycle byte included).
-long create(COmbrixR2& card, const Field& fcp, SMFLAGS* pSM)
-{
-    if (long rc = refusal(fcp, pSM); rc != 0)
-        return rc;
-    leave_personalization_phase(card);
-    return send_field(card, kInsCreateFile, 0x00, 0x00, fcp, pSM);
-}
-
-} // namespace
-
 long COmbrixR22::Create_DF(unsigned short size, unsigned char* pbFID, DFACR22* pDFAC,
                            DFSMR22* pDFSM, SMFLAGS* pSM)
 {
@@ -32,7 +17,7 @@ long COmbrixR22::Create_DF(unsigned short size, unsigned char* pbFID, DFACR22* p
     Field fcp;
     append_r22_create_df(fcp, size, Bytes(pbFID, 2), record_or(pDFAC, d::kDefaultDfAcR22),
                          record_or(pDFSM, d::kDefaultFileSmR22));
-    return create(*this, fcp, pSM);
+    return create_file(*this, fcp, pSM);
 }
 
 long COmbrixR22::Create_EF(unsigned short size, unsigned char* pbFID, t_FILE type, EFACR22* pEFAC,
@@ -44,5 +29,5 @@ long COmbrixR22::Create_EF(unsigned short size, unsigned char* pbFID, t_FILE typ
     append_r22_create_ef(fcp, size, Bytes(pbFID, 2), static_cast<unsigned char>(type),
                          record_or(pEFAC, d::kDefaultEfAcR22),
                          record_or(pEFSM, d::kDefaultFileSmR22));
-    return create(*this, fcp, pSM);
+    return create_file(*this, fcp, pSM);
 }

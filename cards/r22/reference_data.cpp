@@ -13,7 +13,6 @@ namespace {
 
 constexpr unsigned char kClaKeyData = 0x90;
 constexpr unsigned char kInsChangeReferenceData = 0x24;
-constexpr long kMaxData = 255;
 
 } // namespace
 
@@ -24,13 +23,8 @@ long COmbrixR22::cmdCHANGE_KEY_DATA(unsigned char bRef, t_OBJCLASS objClass, uns
                                     long lLen, t_MECHANISM /*mechP1*/, t_MECHANISM mechP2,
                                     SMFLAGS* pSM)
 {
-    // Only the low byte would reach Lc: 256 bytes would go out as none.
-    if (lLen < 0)
-        return ombrix::OMBRIX_E_INVALID_ARGUMENT;
-    if (lLen > kMaxData)
-        return ombrix::OMBRIX_E_R2_DATA_TOO_LONG;
-    if (lLen != 0 && pbData == nullptr)
-        return ombrix::OMBRIX_E_INVALID_ARGUMENT;
+    if (long rc = ombrix::r2::data_length_refusal(pbData, lLen); rc != 0)
+        return rc;
     const auto p1 = static_cast<unsigned char>(objClass);
     const auto p2 = static_cast<unsigned char>(mechP2 | bRef);
     return Command(*this, kClaKeyData, kInsChangeReferenceData, p1, p2)
