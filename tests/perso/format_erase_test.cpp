@@ -38,18 +38,6 @@ TEST_F(FormatTest, WithoutBothKeysTheHeldKeysProtect)
     EXPECT_EQ(unwrap4(pcsc().last_command(), key_), "8040000128" + kFormatData0400);
 }
 
-TEST_F(FormatTest, StoredBodyIsSentAsItIsAndOpensUnderTheDemonstrationKey)
-{
-    in_phase("34");
-    card_->answer("6A80");
-    EXPECT_EQ(r2_.cmdFORMAT(), 0x6A80);
-    const Bytes sent = pcsc().last_command();
-    const auto body = issuer::format_body();
-    EXPECT_EQ(to_hex(sent), "8440000130" + to_hex(body));
-    EXPECT_EQ(unwrap4(sent, demo_transport_key()),
-              "8040000126" "6F24" "8503010400" "8609" + times(9, "00") + "8B12" + times(18, "FF"));
-}
-
 // Both forms: any phase but 34 is returned, the byte 00 gets a code of its
 // own, a failed read is returned; nothing follows the GET DATA.
 TEST_F(FormatTest, GateSendsNothingOutsidePhase34)
@@ -90,7 +78,7 @@ TEST_F(FormatTest, EraseInPhase10SwitchesFirstAndIgnoresThatAnswer)
     EXPECT_EQ(unwrap4(pcsc().last_command(), key_), "80060000");
 }
 
-TEST_F(FormatTest, EraseFilesR2_2ReusesTheKeysOfThePreviousErase)
+TEST_F(FormatTest, EraseFilesR2_2ReusesTheKeysOfThePreviousEraseAndTheDefaultIsTheIssuers)
 {
     in_phase("20");
     card_->answer("9000");
@@ -102,10 +90,8 @@ TEST_F(FormatTest, EraseFilesR2_2ReusesTheKeysOfThePreviousErase)
     ASSERT_EQ(ex.size(), 4u) << "phase 20: no PHASE CONTROL";
     EXPECT_EQ(ex[3].command, ex[1].command);
     EXPECT_EQ(unwrap4(ex[3].command, key_), "80060000");
-}
 
-TEST_F(FormatTest, DefaultEraseUsesTheIssuerTransportKey)
-{
+    // Without keys: the issuer's transport key.
     in_phase("34");
     card_->answer("9000");
     EXPECT_EQ(r2_.cmdERASE_FILE(), 0);

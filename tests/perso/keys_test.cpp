@@ -113,20 +113,14 @@ TEST_F(ChangeKeyTest, R2GateAndOtherModels)
     EXPECT_EQ(unwrap4(pcsc().last_command(), key_), plain_);
 }
 
-TEST_F(ChangeKeyTest, DefaultKeyAndHeldKeys)
+TEST_F(ChangeKeyTest, WithoutKeysOfItsOwnTheLoadedKeysProtect)
 {
-    in_phase("34");
-    card_->expect(kGetModel, "C8029000");
-    card_->answer("9000");
-    EXPECT_EQ(r2_.cmdCHANGE_KEY(new1_, new2_, keyId_), 0x9000);
-    EXPECT_EQ(unwrap4(pcsc().last_command(), demo_transport_key()), plain_);
-
-    // Without keys of its own the command uses those left loaded.
+    r2_.initializeKeysSM(key_.data(), key_.data() + 8, key_.data());
     in_phase("34");
     card_->expect(kGetModel, "C8029000");
     card_->answer("9000");
     EXPECT_EQ(r2_.cmdCHANGE_KEY(nullptr, nullptr, new1_, new2_, keyId_), 0x9000);
-    EXPECT_EQ(unwrap4(pcsc().last_command(), demo_transport_key()), plain_);
+    EXPECT_EQ(unwrap4(pcsc().last_command(), key_), plain_);
 }
 
 TEST_F(ChangeKeyTest, PreparedDataGoAsTheyAre)

@@ -3,18 +3,10 @@
 // length byte, or the protected Lc of secure messaging, would wrap.
 #include "tests/perso/perso_test_util.h"
 
-#include <functional>
-
 namespace ombrix::test {
 namespace {
 
-struct Call {
-    const char* name;
-    std::function<long(COmbrixR2&)> run;
-    long expected;
-};
-
-std::ostream& operator<<(std::ostream& os, const Call& c) { return os << c.name; }
+using Call = CallOf<COmbrixR2>;
 
 unsigned char g_data[300] = {};
 unsigned char g_fid[2] = {0x10, 0x01};
@@ -33,10 +25,7 @@ TEST_P(RefusalTest, NothingIsSent)
     EXPECT_TRUE(pcsc().exchanges().empty());
 }
 
-constexpr long kTooLong = OMBRIX_E_R2_DATA_TOO_LONG;
-constexpr long kSmTooLong = OMBRIX_E_SM_DATA_TOO_LONG;
 constexpr long kNoRecord = OMBRIX_E_PERSO_NO_RECORD;
-constexpr long kInvalid = OMBRIX_E_INVALID_ARGUMENT;
 
 INSTANTIATE_TEST_SUITE_P(
     Lengths, RefusalTest,
@@ -58,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"dfname_254", [](COmbrixR2& c) { return c.Change_DFName(g_data, 254, nullptr); }, kTooLong},
         Call{"fci_name_254", [](COmbrixR2& c) { return c.cmdPUT_DATA_FCI(g_data, 254, nullptr); }, kTooLong},
         Call{"kpub_32760", [](COmbrixR2& c) { return c.Create_Kpub(g_fid, 32760, nullptr); }, OMBRIX_E_PERSO_FILE_TOO_LARGE}),
-    [](const auto& info) { return std::string(info.param.name); });
+    call_name);
 
 INSTANTIATE_TEST_SUITE_P(
     Pointers, RefusalTest,
@@ -79,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"oci_value", [](COmbrixR2& c) { return c.cmdPUT_DATA_OCI(1, COmbrixR2::OBJ_PIN, kRsa, nullptr, 8, nullptr, nullptr, nullptr); }, kInvalid},
         Call{"testobj_second_value", [](COmbrixR2& c) { return c.Create_Kpub_TestObj(1, g_data, 1, nullptr, 1, nullptr, nullptr, nullptr); }, kInvalid},
         Call{"dsi_length", [](COmbrixR2& c) { return c.cmdPUT_DATA_DSI(nullptr, 1); }, kInvalid}),
-    [](const auto& info) { return std::string(info.param.name); });
+    call_name);
 
 // At their limits the commands go, with Lc FF.
 class LimitTest : public PersoTest, public ::testing::WithParamInterface<Call> {};
@@ -105,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"testobj_212", [](COmbrixR2& c) { return c.Create_Kpub_TestObj(1, g_data, 212, g_data, 212, nullptr, nullptr, nullptr); }, 0},
         Call{"change_ac_name_216", [](COmbrixR2& c) { DFAC a{}; DFSM s{}; return c.Change_AC(&a, &s, g_name, 216, nullptr); }, 0},
         Call{"dfname_253", [](COmbrixR2& c) { return c.Change_DFName(g_data, 253, nullptr); }, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    call_name);
 
 } // namespace
 } // namespace ombrix::test

@@ -11,36 +11,26 @@ constexpr const char* kPhase = "B0100000";
 
 TEST_F(AdministrationTest, GetDataStatoGivesTheStateByte)
 {
-    card_->expect("00 CA 01 83", "20 90 00").expect("00 CA 01 83", "6A 88");
+    card_->expect("00 CA 01 83", "20 90 00").expect("00 CA 01 83", "6A 88").answer("90 00");
     EXPECT_EQ(r1_.GetData_Stato(), 0x20);
     EXPECT_EQ(r1_.GetData_Stato(), 0x6A88);
-}
-
-TEST_F(AdministrationTest, GetDataStatoWithoutAByteIsNoState)
-{
     // The state of an earlier answer must not come back as this one's.
-    card_->answer("10 90 00").answer("90 00");
-    EXPECT_EQ(r1_.GetData_Stato(), 0x10);
     EXPECT_EQ(r1_.GetData_Stato(), OMBRIX_E_R1_NO_LIFE_CYCLE);
 }
 
-TEST_F(AdministrationTest, DeleteInStateTwentyClosesWithOnePhaseControl)
+TEST_F(AdministrationTest, DeleteClosesWithOnePhaseControlOpeningOnlyOutsideStateTwenty)
 {
     card_->expect("00 CA 01 83", "20 90 00")
         .expect("00 E4 00 00 02 3F 01", "90 00")
-        .expect("B0 10 00 00", "90 00");
-    unsigned char fid[] = {0x3F, 0x01};
-    EXPECT_EQ(r1_.DeleteFileA(fid), 0);
-}
-
-TEST_F(AdministrationTest, DeleteInAnotherStateOpensAndCloses)
-{
-    card_->expect("00 CA 01 83", "10 90 00")
+        .expect("B0 10 00 00", "90 00")
+        .expect("00 CA 01 83", "10 90 00")
         .expect("B0 10 00 00", "90 00")
         .expect("00 E4 00 00 02 3F 01", "90 00")
         .expect("B0 10 00 00", "90 00");
     unsigned char fid[] = {0x3F, 0x01};
     EXPECT_EQ(r1_.DeleteFileA(fid), 0);
+    EXPECT_EQ(r1_.DeleteFileA(fid), 0);
+    EXPECT_TRUE(card_->script_done());
 }
 
 TEST_F(AdministrationTest, RefusedCreateOrDeleteIsNotClosed)

@@ -34,20 +34,13 @@ protected:
     COmbrixR1 r1_;
 };
 
-TEST_F(CardModelTest, ReadsTheDemoFiles)
+TEST_F(CardModelTest, ReadsEndAtTheEndOfTheDemoFile)
 {
     connect_demo();
-    ASSERT_EQ(select({0x50, 0x00, 0x50, 0x01}), 0);
-    unsigned char text[128] = {};
-    unsigned long len = sizeof text;
-    ASSERT_EQ(r1_.ReadBinaryFile(text, &len), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(text), len),
-              "Hello from the Ombrix R1 demo card");
-
     // 600 bytes: two full chunks and a short one.
     ASSERT_EQ(select({0x50, 0x00, 0x50, 0x06}), 0);
     Bytes buf(1000);
-    len = 1000;
+    unsigned long len = 1000;
     ASSERT_EQ(r1_.ReadBinaryEx(buf.data(), &len), 0);
     EXPECT_EQ(len, 600u);
     EXPECT_EQ(slice(buf, 0, 600), pattern(600));

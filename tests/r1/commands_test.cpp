@@ -21,7 +21,7 @@ TEST_F(CommandsTest, PinAndKeyCommandsSetTheLocalReferenceBit)
     EXPECT_EQ(r1_.ChangeReferenceData(0x07, 0x05, pin, 4), 0);
 }
 
-TEST_F(CommandsTest, MissingDataIsRefusedUnsent)
+TEST_F(CommandsTest, MissingDataAndOtherSelectModesAreRefusedUnsent)
 {
     EXPECT_EQ(r1_.VerifyPIN(1, nullptr, 4), OMBRIX_E_INVALID_ARGUMENT);
     EXPECT_EQ(r1_.ChangePin(1, nullptr, 8), OMBRIX_E_INVALID_ARGUMENT);
@@ -32,6 +32,11 @@ TEST_F(CommandsTest, MissingDataIsRefusedUnsent)
     EXPECT_EQ(r1_.ReadBinaryEx(nullptr, &len), OMBRIX_E_INVALID_ARGUMENT);
     EXPECT_EQ(r1_.UpdateBinary(nullptr, 3), OMBRIX_E_INVALID_ARGUMENT);
     EXPECT_EQ(r1_.WriteBinaryFile(nullptr, 3), OMBRIX_E_INVALID_ARGUMENT);
+    unsigned char path[] = {0x50, 0x00};
+    EXPECT_EQ(r1_.Select(0, path, 2), OMBRIX_E_BAD_SELECT_MODE);
+    EXPECT_EQ(r1_.Select(3, path, 2), OMBRIX_E_BAD_SELECT_MODE);
+    EXPECT_EQ(r1_.Select(1, nullptr, 2), OMBRIX_E_INVALID_ARGUMENT);
+    EXPECT_EQ(r1_.Select(2, nullptr, 2), OMBRIX_E_INVALID_ARGUMENT);
     EXPECT_TRUE(sent().empty());
 }
 
@@ -62,16 +67,6 @@ TEST_F(CommandsTest, SelectByIdentifierOrByPath)
     card_->expect("00 A4 00 00 02 50 01", "90 00").expect("00 A4 08 00 04 50 00 50 01", "6A 82");
     EXPECT_EQ(r1_.Select(1, fid, 3), 0); // the identifier is two bytes whatever len says
     EXPECT_EQ(r1_.Select(2, path, 4), 0x6A82);
-}
-
-TEST_F(CommandsTest, OtherSelectModesSendNothing)
-{
-    unsigned char path[] = {0x50, 0x00};
-    EXPECT_EQ(r1_.Select(0, path, 2), OMBRIX_E_BAD_SELECT_MODE);
-    EXPECT_EQ(r1_.Select(3, path, 2), OMBRIX_E_BAD_SELECT_MODE);
-    EXPECT_EQ(r1_.Select(1, nullptr, 2), OMBRIX_E_INVALID_ARGUMENT);
-    EXPECT_EQ(r1_.Select(2, nullptr, 2), OMBRIX_E_INVALID_ARGUMENT);
-    EXPECT_TRUE(sent().empty());
 }
 
 TEST_F(CommandsTest, RecordCommands)

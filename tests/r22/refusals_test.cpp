@@ -3,18 +3,10 @@
 // or the protected Lc of secure messaging, would wrap.
 #include "tests/r22/r22_test_util.h"
 
-#include <functional>
-
 namespace ombrix::test {
 namespace {
 
-struct Call {
-    const char* name;
-    std::function<long(COmbrixR22&)> run;
-    long expected;
-};
-
-std::ostream& operator<<(std::ostream& os, const Call& c) { return os << c.name; }
+using Call = CallOf<COmbrixR22>;
 
 unsigned char g_data[300] = {};
 unsigned char g_fid[2] = {0x10, 0x01};
@@ -23,10 +15,6 @@ constexpr auto kRsa = COmbrixR2::ALGO_RSA;
 constexpr auto kPin = COmbrixR2::OBJ_PIN;
 constexpr auto kNone = COmbrixR2::MECH_NONE;
 constexpr auto kLocal = COmbrixR2::MECH_LOCAL_REF;
-
-constexpr long kTooLong = OMBRIX_E_R2_DATA_TOO_LONG;
-constexpr long kSmTooLong = OMBRIX_E_SM_DATA_TOO_LONG;
-constexpr long kInvalid = OMBRIX_E_INVALID_ARGUMENT;
 
 class R22RefusalTest : public R22Test, public ::testing::WithParamInterface<Call> {};
 
@@ -50,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"key_data_negative", [](COmbrixR22& c) { return c.cmdCHANGE_KEY_DATA(1, kPin, g_data, -1, kNone, kLocal, nullptr); }, kInvalid},
         Call{"key_data_protected_240", [](COmbrixR22& c) { return c.cmdCHANGE_KEY_DATA(1, kPin, g_data, 240, kNone, kLocal, &g_sm); }, kSmTooLong},
         Call{"kpub_32760", [](COmbrixR22& c) { return c.Create_Kpub(g_fid, 32760, nullptr); }, OMBRIX_E_PERSO_FILE_TOO_LARGE}),
-    [](const auto& info) { return std::string(info.param.name); });
+    call_name);
 
 INSTANTIATE_TEST_SUITE_P(
     Pointers, R22RefusalTest,
@@ -59,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"fci_record", [](COmbrixR22& c) { return c.cmdPUT_DATA_FCI(static_cast<COmbrixR22::DFACR22*>(nullptr), nullptr); }, OMBRIX_E_PERSO_NO_RECORD},
         Call{"system_key_body", [](COmbrixR22& c) { return c.cmdCHANGE_SYSTEM_KEY(nullptr); }, kInvalid},
         Call{"key_data_value", [](COmbrixR22& c) { return c.cmdCHANGE_KEY_DATA(1, kPin, nullptr, 8, kNone, kLocal, nullptr); }, kInvalid}),
-    [](const auto& info) { return std::string(info.param.name); });
+    call_name);
 
 // At their limits the commands go, with Lc FF.
 class R22LimitTest : public R22Test, public ::testing::WithParamInterface<Call> {};
@@ -81,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
         Call{"logical_228", [](COmbrixR22& c) { return c.Init_Logical(1, g_data, 228, nullptr, nullptr, nullptr); }, 0},
         Call{"kpri_208", [](COmbrixR22& c) { return c.Create_Kpri(1, kRsa, 208, 0, nullptr, nullptr, nullptr); }, 0},
         Call{"key_data_255", [](COmbrixR22& c) { return c.cmdCHANGE_KEY_DATA(1, kPin, g_data, 255, kNone, kLocal, nullptr); }, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    call_name);
 
 } // namespace
 } // namespace ombrix::test

@@ -181,7 +181,7 @@ TEST_F(BirTest, WritesOnlyPiecesOfTheRecordAndPutsTheStatusWordFirst)
               static_cast<int>(SCARD_E_INVALID_PARAMETER));
     EXPECT_TRUE(pcsc().exchanges().empty());
 
-    card->expect("0020008114" + repeat("5A", 20), "AABB 9000");
+    card->expect("0020008114" + times(20, "5A"), "AABB 9000");
     EXPECT_EQ(
         bir.write_bir_to_card(700, 5, 20, r2.handle(), &pci, header, 25, nullptr, recv, &recvLen),
         0);

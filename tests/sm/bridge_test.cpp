@@ -2,39 +2,15 @@
 // first use, the exchanges of each protected command, and its refusals. The
 // protected commands are checked by the card side under the key the card
 // would have been personalized with.
-#include "cards/r2/issuer_constants.h"
+#include "tests/sm/bridge_util.h"
 #include "tests/sm/sm_test_util.h"
 
 namespace ombrix::test {
 namespace {
 
-namespace csm = ombrix::sim::card_sm;
-
-constexpr const char* kGetId = "00CA018160";
-constexpr const char* kGetChallenge = "0084000008";
-// 20 bytes of identification data; the key comes from the first 16.
-constexpr const char* kId = "0102030405060708090A0B0C0D0E0F1011121314";
-constexpr const char* kChallenge = "A1A2A3A4A5A6A7A8";
-
-std::array<std::uint8_t, 16> card_key()
-{
-    std::array<std::uint8_t, 24> master{};
-    issuer::master_key(master);
-    const Bytes id = hex(kId);
-    return csm::personalized_key(std::span<const std::uint8_t, 16>(id.data(), 16), master);
-}
-
 class BridgeTest : public ConnectedTest {
 protected:
     long verify() { return sm_.cmdVERIFY(0x01, pin_, 4, &both_); }
-
-    // The last command the card saw, unwrapped as the card would.
-    std::optional<Bytes> last_unwrapped()
-    {
-        const Bytes challenge = hex(kChallenge);
-        return csm::unwrap_command_c(pcsc().last_command(), card_key(),
-                                     std::span<const std::uint8_t, 8>(challenge.data(), 8));
-    }
 
     unsigned char pin_[5] = {'1', '2', '3', '4', 0};
     SMFLAGS both_{1, 1};
@@ -47,9 +23,7 @@ TEST_F(BridgeTest, FirstCommandDerivesTheKeyThenEachCommandFetchesAChallenge)
     card_->answer("9000");
     EXPECT_EQ(verify(), 0);
     ASSERT_EQ(sent().size(), 3u);
-    auto plain = last_unwrapped();
-    ASSERT_TRUE(plain) << "the card side accepts the command";
-    EXPECT_EQ(to_hex(*plain), "002000810431323334");
+    EXPECT_EQ(unwrap_c(pcsc().last_command()), "002000810431323334") << "the card side accepts it";
     ASSERT_NE(sm_.sm_key(), nullptr);
     EXPECT_EQ(to_hex({sm_.sm_key(), 16}), to_hex(card_key())) << "host and card derive the same key";
 
@@ -110,39 +84,12 @@ TEST_F(BridgeTest, ShortIdentificationDataGiveNoKey)
     EXPECT_EQ(sent().size(), 2u);
 }
 
-TEST_F(BridgeTest, ExchangeFailureOfTheDerivationKeepsItsValue)
-{
-    pcsc().fail(PcscCall::Transmit, SCARD_W_REMOVED_CARD, 2);
-    EXPECT_EQ(verify(), static_cast<long>(SCARD_W_REMOVED_CARD));
-    EXPECT_EQ(sm_.sm_key(), nullptr);
-}
-
 TEST_F(BridgeTest, FailedChallengeStopsTheCommand)
 {
     card_->expect(kGetId, std::string(kId) + "9000");
     card_->expect(kGetChallenge, "6D00");
     EXPECT_EQ(verify(), 0x6D00);
     EXPECT_EQ(sent().size(), 2u);
-    pcsc().fail(PcscCall::Transmit, SCARD_W_REMOVED_CARD, 2);
-    EXPECT_EQ(verify(), static_cast<long>(SCARD_W_REMOVED_CARD));
-}
-
-TEST_F(BridgeTest, ChainedVerificationProtectsEachPiece)
-{
-    card_->expect(kGetId, std::string(kId) + "9000");
-    Bytes data(150, 0x77);
-    for (int piece = 0; piece < 2; ++piece) {
-        card_->expect(kGetChallenge, std::string(kChallenge) + "9000");
-        card_->answer("9000");
-    }
-    EXPECT_EQ(sm_.cmdVERIFYex(0x02, data.data(), data.size(), &both_), 0);
-    const auto s = sent();
-    ASSERT_EQ(s.size(), 5u);
-    EXPECT_EQ(s[2].substr(0, 8), "1C200082") << "first piece chained, class 10 | 0C";
-    EXPECT_EQ(s[4].substr(0, 8), "0C200082");
-    auto plain = last_unwrapped();
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->size(), 5u + 50u);
 }
 
 } // namespace

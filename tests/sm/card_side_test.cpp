@@ -7,13 +7,8 @@ namespace {
 
 namespace csm = ombrix::sim::card_sm;
 
-class CardSideTest : public ConnectedTest {
+class CardSideTest : public KeyedTest {
 protected:
-    void SetUp() override
-    {
-        ConnectedTest::SetUp();
-        sm_.load_test_key();
-    }
     Bytes payload(unsigned n)
     {
         Bytes b(n);
@@ -21,35 +16,28 @@ protected:
             b[i] = static_cast<unsigned char>(0xA0 + i * 3);
         return b;
     }
-    static Bytes plain_of(const APDU& in) { return bytes_of(in); }
 };
 
 TEST_F(CardSideTest, FamilyCCommandsUnwrapToThePlainCommand)
 {
+    const std::array<std::uint8_t, 8> challenge = {1, 2, 3, 4, 5, 6, 7, 8};
     for (unsigned n : {0u, 1u, 7u, 8u, 100u, 238u}) {
         Bytes data = payload(n);
         APDU in{0x00, 0xD6, 0x01, 0x02, static_cast<unsigned char>(n), n ? data.data() : nullptr, 0};
         card_->expect("0084000008", "0102030405060708 9000");
         card_->expect("0084000008", "0102030405060708 9000");
-        const std::array<std::uint8_t, 8> challenge = {1, 2, 3, 4, 5, 6, 7, 8};
-
-        APDU out{};
-        ASSERT_EQ(sm_.SM_ENC_SIG_C(in, out), 0u) << n;
-        auto plain = csm::unwrap_command_c(bytes_of(out), kTestKey, challenge);
-        ASSERT_TRUE(plain) << "ENC_SIG_C " << n;
-        EXPECT_EQ(to_hex(*plain), to_hex(plain_of(in)));
-
-        ASSERT_EQ(sm_.SM_SIG_C(in, out), 0u) << n;
-        plain = csm::unwrap_command_c(bytes_of(out), kTestKey, challenge);
-        ASSERT_TRUE(plain) << "SIG_C " << n;
-        EXPECT_EQ(to_hex(*plain), to_hex(plain_of(in)));
-
-        ASSERT_EQ(sm_.SM_ENC_C(in, out), 0u);
-        EXPECT_FALSE(csm::unwrap_command_c(bytes_of(out), kTestKey, challenge))
-            << "a card that wants a MAC refuses SM_ENC_C";
-        plain = csm::unwrap_command_c(bytes_of(out), kTestKey, challenge, false);
-        ASSERT_TRUE(plain);
-        EXPECT_EQ(to_hex(*plain), to_hex(plain_of(in)));
+        for (auto wrap : {&CCardSM::SM_ENC_SIG_C, &CCardSM::SM_SIG_C, &CCardSM::SM_ENC_C}) {
+            const bool mac = wrap != &CCardSM::SM_ENC_C;
+            APDU out{};
+            ASSERT_EQ((sm_.*wrap)(in, out), 0u) << n;
+            if (!mac) {
+                EXPECT_FALSE(csm::unwrap_command_c(bytes_of(out), kTestKey, challenge))
+                    << "a card that wants a MAC refuses SM_ENC_C";
+            }
+            auto plain = csm::unwrap_command_c(bytes_of(out), kTestKey, challenge, mac);
+            ASSERT_TRUE(plain) << n << (mac ? "" : " SM_ENC_C");
+            EXPECT_EQ(to_hex(*plain), to_hex(bytes_of(in)));
+        }
     }
 }
 
@@ -83,32 +71,28 @@ TEST_F(CardSideTest, FamilyCRefusesAFlippedBitAnotherChallengeOrAnotherHeader)
 
 TEST_F(CardSideTest, Family4UnwrapsUnderTheTransportKey)
 {
+    const struct {
+        unsigned long (CCardSM::*wrap)(APDU, APDU&);
+        csm::Protection4 protection;
+    } wrappers[] = {{&CCardSM::SM_ENC_SIG_4, csm::Protection4::EncMac},
+                    {&CCardSM::SM_SIG_4, csm::Protection4::Mac},
+                    {&CCardSM::SM_ENC_4, csm::Protection4::Enc}};
     for (unsigned n : {0u, 5u, 8u, 40u, 239u}) {
         Bytes data = payload(n);
         APDU in{0x80, 0x40, 0x00, 0x01, static_cast<unsigned char>(n), n ? data.data() : nullptr, 0};
-        APDU out{};
-        ASSERT_EQ(sm_.SM_ENC_SIG_4(in, out), 0u);
-        Bytes wire = bytes_of(out);
-        delete[] out.data;
-        auto plain = csm::unwrap_command_4(wire, kTestKey);
-        ASSERT_TRUE(plain) << n;
-        EXPECT_EQ(to_hex(*plain), to_hex(plain_of(in)));
-        wire[wire.size() - 1] ^= 0x01;
-        EXPECT_FALSE(csm::unwrap_command_4(wire, kTestKey)) << n;
-
-        ASSERT_EQ(sm_.SM_SIG_4(in, out), 0u);
-        wire = bytes_of(out);
-        delete[] out.data;
-        plain = csm::unwrap_command_4(wire, kTestKey, csm::Protection4::Mac);
-        ASSERT_TRUE(plain) << n;
-        EXPECT_EQ(to_hex(*plain), to_hex(plain_of(in)));
-
-        ASSERT_EQ(sm_.SM_ENC_4(in, out), 0u);
-        wire = bytes_of(out);
-        delete[] out.data;
-        plain = csm::unwrap_command_4(wire, kTestKey, csm::Protection4::Enc);
-        ASSERT_TRUE(plain) << n;
-        EXPECT_EQ(to_hex(*plain), to_hex(plain_of(in)));
+        for (const auto& w : wrappers) {
+            APDU out{};
+            ASSERT_EQ((sm_.*w.wrap)(in, out), 0u);
+            Bytes wire = bytes_of(out);
+            delete[] out.data;
+            auto plain = csm::unwrap_command_4(wire, kTestKey, w.protection);
+            ASSERT_TRUE(plain) << n;
+            EXPECT_EQ(to_hex(*plain), to_hex(bytes_of(in)));
+            wire[wire.size() - 1] ^= 0x01;
+            if (w.protection != csm::Protection4::Enc) {
+                EXPECT_FALSE(csm::unwrap_command_4(wire, kTestKey, w.protection)) << n;
+            }
+        }
     }
 }
 

@@ -12,15 +12,6 @@ class ResponseTest : public ::testing::Test {
 protected:
     void SetUp() override { sm_.load_test_key(); }
 
-    template <class F>
-    static std::string stdout_of(F&& f)
-    {
-        ::testing::internal::CaptureStdout();
-        f();
-        std::fflush(stdout);
-        return ::testing::internal::GetCapturedStdout();
-    }
-
     // The response sits at the very end of a heap block of its own size, so
     // that AddressSanitizer sees any read past it.
     static std::unique_ptr<unsigned char[]> exact(const Bytes& b)
@@ -31,7 +22,25 @@ protected:
         return p;
     }
 
+    // Response_SM_SIG or Response_SM_ENC_SIG into out_, with what it prints.
+    unsigned long check(bool enc, Bytes& resp, APDU cmd, unsigned long prefixLen = 8,
+                        std::string* prints = nullptr)
+    {
+        unsigned long rc = 1;
+        const std::string p = stdout_of([&] {
+            rc = enc ? sm_.Response_SM_ENC_SIG(resp.data(), resp.size(), cmd, prefix_.data(), prefixLen,
+                                               out_, &outLen_)
+                     : sm_.Response_SM_SIG(resp.data(), resp.size(), cmd, prefix_.data(), prefixLen,
+                                           out_, &outLen_);
+        });
+        if (prints != nullptr)
+            *prints = p;
+        return rc;
+    }
+
     ProbeSM sm_;
+    unsigned char out_[64] = {};
+    unsigned long outLen_ = 0;
     Bytes plain_ = {0x61, 0x62, 0x63};
     APDU cmd_{0x00, 0xB0, 0x00, 0x10, 0, nullptr, 0x03};
     std::array<std::uint8_t, 4> header_{0x00, 0xB0, 0x00, 0x10};
@@ -43,55 +52,34 @@ TEST_F(ResponseTest, SignedResponseFromTheCard)
     Bytes resp = csm::response_sig(plain_, kTestKey, prefix_, header_);
     ASSERT_EQ(to_hex({resp.data(), 7}), "81036162638E08");
     ASSERT_EQ(resp.size(), 15u);
-    unsigned char out[32] = {};
-    unsigned long outLen = 0;
-    unsigned long rc = 1;
-    EXPECT_EQ(stdout_of([&] {
-                  rc = sm_.Response_SM_SIG(resp.data(), resp.size(), cmd_, prefix_.data(), 8, out, &outLen);
-              }),
-              "ok");
-    EXPECT_EQ(rc, 0u);
-    EXPECT_EQ(to_hex({out, outLen}), "616263");
+    std::string prints;
+    EXPECT_EQ(check(false, resp, cmd_, 8, &prints), 0u);
+    EXPECT_EQ(prints, "ok");
+    EXPECT_EQ(to_hex({out_, outLen_}), "616263");
 
     resp[resp.size() - 1] ^= 0x01;
-    std::memset(out, 0, sizeof out);
-    EXPECT_EQ(stdout_of([&] {
-                  rc = sm_.Response_SM_SIG(resp.data(), resp.size(), cmd_, prefix_.data(), 8, out, &outLen);
-              }),
-              "ERR");
-    EXPECT_EQ(rc, kRefused);
-    EXPECT_EQ(to_hex({out, outLen}), "616263") << "the data stay copied";
+    std::memset(out_, 0, sizeof out_);
+    EXPECT_EQ(check(false, resp, cmd_, 8, &prints), kRefused);
+    EXPECT_EQ(prints, "ERR");
+    EXPECT_EQ(to_hex({out_, outLen_}), "616263") << "the data stay copied";
 
     resp[resp.size() - 1] ^= 0x01;
-    stdout_of([&] {
-        EXPECT_EQ(sm_.Response_SM_SIG(resp.data(), resp.size(), cmd_, prefix_.data(), 7, out, &outLen),
-                  kRefused) << "a prefix of 7 bytes makes no header block";
-        APDU other = cmd_;
-        other.P2 = 0x11;
-        EXPECT_EQ(sm_.Response_SM_SIG(resp.data(), resp.size(), other, prefix_.data(), 8, out, &outLen),
-                  kRefused) << "the MAC covers the command header";
-    });
+    EXPECT_EQ(check(false, resp, cmd_, 7), kRefused) << "a prefix of 7 bytes makes no header block";
+    APDU other = cmd_;
+    other.P2 = 0x11;
+    EXPECT_EQ(check(false, resp, other), kRefused) << "the MAC covers the command header";
 }
 
 TEST_F(ResponseTest, EncipheredAndSignedResponseFromTheCard)
 {
     const Bytes secret = {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0x03, 0x04};
     Bytes resp = csm::response_enc_sig(secret, kTestKey, prefix_, header_);
-    unsigned char out[64] = {};
-    unsigned long outLen = 0;
-    unsigned long rc = 1;
-    stdout_of([&] {
-        rc = sm_.Response_SM_ENC_SIG(resp.data(), resp.size(), cmd_, prefix_.data(), 8, out, &outLen);
-    });
-    EXPECT_EQ(rc, 0u);
-    EXPECT_EQ(to_hex({out, outLen}), to_hex(secret));
+    EXPECT_EQ(check(true, resp, cmd_), 0u);
+    EXPECT_EQ(to_hex({out_, outLen_}), to_hex(secret));
 
     resp[5] ^= 0x40; // inside the cryptogram
-    stdout_of([&] {
-        rc = sm_.Response_SM_ENC_SIG(resp.data(), resp.size(), cmd_, prefix_.data(), 8, out, &outLen);
-    });
-    EXPECT_EQ(rc, kRefused);
-    EXPECT_EQ(outLen, resp[1]) << "the 87 value, not deciphered";
+    EXPECT_EQ(check(true, resp, cmd_), kRefused);
+    EXPECT_EQ(outLen_, resp[1]) << "the 87 value, not deciphered";
 }
 
 TEST_F(ResponseTest, EncipheredResponseFromTheCard)

@@ -30,15 +30,11 @@ public:
     using CCardSM::MKPadANSI;
     using CCardSM::MKPadISO;
     using CCardSM::mkDec;
-    using CCardSM::mkDESDec;
     using CCardSM::mkDESEnc;
     using CCardSM::mkEnc;
     using CCardSM::mkMAC;
     using CCardSM::RMPadANSI;
     using CCardSM::RMPadISO;
-    using CCardSM::SM_MK_Header_Block;
-    using CCardSM::Object;
-    using COmbrixR2::Evaluate_SM;
 
     void load_test_key()
     {
@@ -62,6 +58,16 @@ inline std::string hex_of(const APDU& apdu)
 
 inline Bytes bytes_of(const APDU& apdu) { return hex(hex_of(apdu)); }
 
+// Captures standard output around one call.
+template <class F>
+std::string stdout_of(F&& f)
+{
+    ::testing::internal::CaptureStdout();
+    f();
+    std::fflush(stdout);
+    return ::testing::internal::GetCapturedStdout();
+}
+
 // A card object connected to a scripted card in reader "R".
 class ConnectedTest : public PcscTest {
 protected:
@@ -73,18 +79,18 @@ protected:
         ASSERT_EQ(sm_.Connect("R"), 0);
     }
 
-    // Captures standard output around one call.
-    template <class F>
-    static std::string stdout_of(F&& f)
-    {
-        ::testing::internal::CaptureStdout();
-        f();
-        std::fflush(stdout);
-        return ::testing::internal::GetCapturedStdout();
-    }
-
     std::shared_ptr<ScriptedCard> card_;
     ProbeSM sm_;
+};
+
+// The same, with the test key loaded.
+class KeyedTest : public ConnectedTest {
+protected:
+    void SetUp() override
+    {
+        ConnectedTest::SetUp();
+        sm_.load_test_key();
+    }
 };
 
 } // namespace ombrix::test

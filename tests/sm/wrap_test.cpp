@@ -9,13 +9,8 @@ namespace {
 constexpr const char* kChallengeCommand = "0084000008";
 constexpr const char* kChallengeAnswer = "1122334455667788 9000";
 
-class WrapTest : public ConnectedTest {
+class WrapTest : public KeyedTest {
 protected:
-    void SetUp() override
-    {
-        ConnectedTest::SetUp();
-        sm_.load_test_key();
-    }
     Bytes data_ = {1, 2, 3, 4, 5};
     APDU update_{0x00, 0xD6, 0x00, 0x00, 5, data_.data(), 0};
     APDU read_{0x00, 0xB0, 0x00, 0x00, 0, nullptr, 0};
@@ -61,10 +56,12 @@ TEST_F(WrapTest, FamilyCExactBytes)
     APDU out{};
     ASSERT_EQ(sm_.SM_ENC_SIG_C(update_, out), 0u);
     EXPECT_EQ(hex_of(out), "0CD60000158709019641578026EC9F028E08AFBA6520F22A878C");
+    const unsigned char* buffer = out.data;
     ASSERT_EQ(sm_.SM_SIG_C(update_, out), 0u);
     EXPECT_EQ(hex_of(out), "0CD600001581050102030405009601008E08CC7F490F2FE3B2A5");
     ASSERT_EQ(sm_.SM_ENC_C(update_, out), 0u);
     EXPECT_EQ(hex_of(out), "0CD600000E8709019641578026EC9F02960100");
+    EXPECT_EQ(out.data, buffer) << "the _C family shares one command buffer";
     EXPECT_EQ(sent(), (std::vector<std::string>{kChallengeCommand, kChallengeCommand}))
         << "SM_ENC_C sends no challenge";
 }
@@ -90,15 +87,6 @@ TEST_F(WrapTest, EightBytesOfDataGetAWholePaddingBlock)
     EXPECT_EQ(out.data[0], 0x87);
     EXPECT_EQ(out.data[1], 0x11);
     EXPECT_EQ(out.data[2], 0x01);
-}
-
-TEST_F(WrapTest, TwoWrapsShareTheCommandBuffer)
-{
-    APDU first{};
-    APDU second{};
-    ASSERT_EQ(sm_.SM_ENC_C(update_, first), 0u);
-    ASSERT_EQ(sm_.SM_ENC_C(read_, second), 0u);
-    EXPECT_EQ(first.data, second.data);
 }
 
 // The largest data each wrapper takes, and one byte more.
@@ -189,17 +177,6 @@ TEST_F(WrapTest, GiveRandomSendsTheBytes)
     unsigned char r[4] = {0x1A, 0x2B, 0x3C, 0x4D};
     EXPECT_EQ(sm_.GiveRandom(r, 4), 0);
     EXPECT_EQ(sm_.GiveRandom(r, 2), 0x6985);
-}
-
-TEST_F(WrapTest, HeaderBlockNeedsWholeBlocksOfPrefix)
-{
-    ProbeSM::Object block{};
-    unsigned long len = 0;
-    const unsigned char prefix[16] = {};
-    EXPECT_EQ(sm_.SM_MK_Header_Block(update_, prefix, 16, block, &len), 0u);
-    EXPECT_EQ(len, 24u);
-    EXPECT_EQ(block[16], 0x0C);
-    EXPECT_EQ(sm_.SM_MK_Header_Block(update_, prefix, 7, block, &len), kRefused);
 }
 
 } // namespace
