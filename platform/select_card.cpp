@@ -3,6 +3,7 @@
 
 #include "ombrix/selection.h"
 #include "platform/card_db.h"
+#include "platform/reader_names.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -95,17 +96,12 @@ const CardType* card_type_of(std::span<const std::uint8_t> atr, const std::vecto
 LONG find_candidates(const OPENCARDNAMEA& record, std::vector<Candidate>& out)
 {
     const auto& api = pcsc();
-    DWORD length = 0;
-    LONG result = api.ListReadersA(record.hSCardContext, nullptr, nullptr, &length);
+    std::vector<char> readers;
+    LONG result = read_reader_names(api, record.hSCardContext, readers);
     if (result == static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE))
         return SCARD_S_SUCCESS; // no reader: no candidate
     if (result != SCARD_S_SUCCESS)
         return result;
-    std::vector<char> readers(static_cast<std::size_t>(length) + 1, '\0');
-    result = api.ListReadersA(record.hSCardContext, nullptr, readers.data(), &length);
-    if (result != SCARD_S_SUCCESS)
-        return result;
-    readers[std::min<std::size_t>(length, readers.size() - 1)] = '\0';
 
     std::vector<SCARD_READERSTATEA> states;
     for (const char* name = readers.data(); *name != '\0'; name += std::strlen(name) + 1) {

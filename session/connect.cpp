@@ -3,6 +3,7 @@
 
 #include "ombrix/status.h"
 #include "platform/pcsc.h"
+#include "platform/reader_names.h"
 #include "session/session_internal.h"
 #include "shell/trace.h"
 
@@ -50,25 +51,15 @@ long CCardSession::Connect(const char* szReader)
 
     // No name: the first reader, in the resource manager's order, that accepts
     // a connection.
-    DWORD length = 0;
-    LONG result = api.ListReadersA(m_hContext, nullptr, nullptr, &length);
-    if (result != SCARD_S_SUCCESS)
-        return result;
     std::vector<char> readers;
+    LONG result = SCARD_S_SUCCESS;
     try {
-        // Two zero bytes after whatever is written end the walk over the
-        // names, even when the platform's list lacks its own closing zero.
-        readers.assign(static_cast<std::size_t>(length) + 2, '\0');
+        result = ombrix::platform::read_reader_names(api, m_hContext, readers);
     } catch (const std::bad_alloc&) {
         return ombrix::OMBRIX_E_FAILED;
     }
-    result = api.ListReadersA(m_hContext, nullptr, readers.data(), &length);
     if (result != SCARD_S_SUCCESS)
         return result;
-    // The platform may shorten the list between the two calls; never walk past
-    // what it says it wrote, nor past our buffer.
-    const std::size_t used = std::min<std::size_t>(length, readers.size() - 2);
-    readers[used] = readers[used + 1] = '\0';
 
     long last = ombrix::OMBRIX_E_FAILED; // the list held no name
     for (const char* name = readers.data(); *name != '\0'; name += std::strlen(name) + 1) {

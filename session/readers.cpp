@@ -3,6 +3,7 @@
 
 #include "ombrix/status.h"
 #include "platform/pcsc.h"
+#include "platform/reader_names.h"
 #include "session/session_internal.h"
 #include "shell/trace.h"
 
@@ -17,31 +18,6 @@ using ombrix::session::hex32;
 using ombrix::session::is_empty_reader;
 using ombrix::session::kProtocols;
 using ombrix::session::kShareMode;
-
-namespace {
-
-// The resource manager's reader multi-string, or the error of asking for it.
-LONG list_reader_names(SCARDCONTEXT context, std::vector<char>& names)
-{
-    const auto& api = ombrix::platform::pcsc();
-    DWORD length = 0;
-    LONG result = api.ListReadersA(context, nullptr, nullptr, &length);
-    if (result != SCARD_S_SUCCESS)
-        return result;
-    // Two zero bytes after whatever is written end the walk over the names,
-    // even when the platform's list lacks its own closing zero.
-    names.assign(static_cast<std::size_t>(length) + 2, '\0');
-    result = api.ListReadersA(context, nullptr, names.data(), &length);
-    if (result != SCARD_S_SUCCESS)
-        return result;
-    // The list may shrink between the two calls: never walk past what the
-    // platform says it wrote, nor past the buffer.
-    const std::size_t used = std::min<std::size_t>(length, names.size() - 2);
-    names[used] = names[used + 1] = '\0';
-    return SCARD_S_SUCCESS;
-}
-
-} // namespace
 
 // Ownership: a list allocated here is the caller's, released with free().
 // With a list of the caller's, `count` states its capacity in bytes on entry.
@@ -59,7 +35,7 @@ long CCardSession::GetReaderList(int onlyWithCard, char** ppList, long& count)
     std::vector<char> names;
     std::string listed; // the listed names, each with its zero byte
     try {
-        if (LONG error = list_reader_names(m_hContext, names))
+        if (LONG error = ombrix::platform::read_reader_names(api, m_hContext, names))
             return error;
         listed.reserve(names.size());
     } catch (const std::bad_alloc&) {

@@ -1,6 +1,7 @@
 #include "tools/ombrix/reader_list.h"
 
 #include "platform/pcsc.h"
+#include "platform/reader_names.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,20 +39,12 @@ private:
 
 LONG reader_names(const ListingContext& context, std::vector<std::string>& names)
 {
-    DWORD length = 0;
-    LONG result = context.api().ListReadersA(context.get(), nullptr, nullptr, &length);
+    std::vector<char> multi;
+    const LONG result = ombrix::platform::read_reader_names(context.api(), context.get(), multi);
     if (result == static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE))
         return SCARD_S_SUCCESS;
     if (result != SCARD_S_SUCCESS)
         return result;
-    std::vector<char> multi(static_cast<std::size_t>(length) + 1, '\0');
-    result = context.api().ListReadersA(context.get(), nullptr, multi.data(), &length);
-    if (result == static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE))
-        return SCARD_S_SUCCESS;
-    if (result != SCARD_S_SUCCESS)
-        return result;
-    // Never walk past what the service says it wrote, nor past the buffer.
-    multi[std::min<std::size_t>(length, multi.size() - 1)] = '\0';
     for (const char* name = multi.data(); *name != '\0'; name += std::strlen(name) + 1)
         names.emplace_back(name);
     return SCARD_S_SUCCESS;
