@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -16,41 +18,30 @@ namespace ombrix::sim::testing {
 // hex.
 inline Bytes hex(std::string_view text)
 {
+    std::string digits;
+    for (const char c : text)
+        if (c != ' ')
+            digits.push_back(c);
     Bytes out;
-    int high = -1;
-    for (const char c : text) {
-        if (c == ' ')
-            continue;
-        int v = -1;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        EXPECT_GE(v, 0) << "bad hex in test: " << text;
-        if (v < 0)
+    EXPECT_EQ(digits.size() % 2, 0u) << "odd hex in test: " << text;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+        const bool ok = std::isxdigit(static_cast<unsigned char>(digits[i])) &&
+                        std::isxdigit(static_cast<unsigned char>(digits[i + 1]));
+        EXPECT_TRUE(ok) << "bad hex in test: " << text;
+        if (!ok)
             return {};
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
-            high = -1;
-        }
+        out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     }
-    EXPECT_LT(high, 0) << "odd hex in test: " << text;
     return out;
 }
 
 inline std::string to_hex(const Bytes& bytes)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
+    char byte[4];
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i != 0)
-            out.push_back(' ');
-        out.push_back(kDigits[bytes[i] >> 4]);
-        out.push_back(kDigits[bytes[i] & 0x0F]);
+        std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", bytes[i]);
+        out += byte;
     }
     return out;
 }
@@ -94,6 +85,41 @@ inline std::unique_ptr<OmbrixCard> demo(Model model, std::uint32_t serial = 1)
 inline std::string model_param_name(const ::testing::TestParamInfo<Model>& info)
 {
     return std::string(model_name(info.param));
+}
+
+// A test name from a table case's `what`.
+template <class Case>
+std::string what_name(const ::testing::TestParamInfo<Case>& info)
+{
+    std::string name;
+    for (const char c : std::string(info.param.what))
+        name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+    return name;
+}
+
+// " 00 00 00": `byte` n times, each after a space.
+inline std::string rep(const char* byte, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += std::string(" ") + byte;
+    return out;
+}
+
+// The header, Lc counted from `data`, and the data.
+inline std::string with_lc(const std::string& header, const std::string& data)
+{
+    char lc[4];
+    std::snprintf(lc, sizeof lc, "%02X", static_cast<unsigned>(hex(data).size()));
+    return header + " " + lc + " " + data;
+}
+
+// A demo card in administration (life cycle 20).
+inline std::unique_ptr<OmbrixCard> admin(Model model)
+{
+    auto card = demo(model);
+    EXPECT_EQ(sw(*card, model == Model::R1 ? "B0 10 00 00" : "80 10 00 00"), 0x9000);
+    return card;
 }
 
 } // namespace ombrix::sim::testing

@@ -7,27 +7,12 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
-#include <openssl/x509.h>
 
 namespace ombrix::sim::testing {
 namespace {
 
 const Bytes kDemo3Des = hex(text("OMBRIX-DEMO-3DES"));
 const std::string kPin = "00 20 00 81 04 " + text("1234");
-
-using Pkey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-
-// The public key in a length-prefixed file (a SubjectPublicKeyInfo).
-Pkey public_key_of_file(const OmbrixCard& card, std::vector<std::uint16_t> path)
-{
-    const auto file = card.file_data(path);
-    EXPECT_TRUE(file);
-    if (!file)
-        return Pkey(nullptr, EVP_PKEY_free);
-    const std::size_t n = file->at(0) * 256u + file->at(1);
-    const unsigned char* p = file->data() + 2;
-    return Pkey(d2i_PUBKEY(nullptr, &p, static_cast<long>(n)), EVP_PKEY_free);
-}
 
 // PKCS #1 v1.5 over SHA-1 of `message`.
 bool verifies(EVP_PKEY* key, const Bytes& message, const Bytes& signature)
@@ -71,8 +56,6 @@ TEST_P(SecondGenerationCrypto, ExternalAuthenticateRightAndWrong)
     challenge = send(*card_, "00 84 00 00 08").data;
     ASSERT_EQ(sw(*card_, "00 CA 01 83"), 0x9000);
     EXPECT_EQ(sw(*card_, "00 82 00 84 " + lc_data(tdes_cbc(kDemo3Des, challenge, true))), 0x6985);
-    EXPECT_EQ(sw(*card_, "00 82 00 89 08 0000000000000000"), 0x6A88);
-    EXPECT_EQ(sw(*card_, "00 82 00 84 04 00000000"), 0x6700);
 }
 
 TEST_P(SecondGenerationCrypto, SignatureVerifiesAgainstThePublicKeyFile)
@@ -104,30 +87,16 @@ TEST_P(SecondGenerationCrypto, SignatureVerifiesAgainstThePublicKeyFile)
     // RESTORE forgets the keys set.
     ASSERT_EQ(sw(*card_, "00 22 F3 02"), 0x9000);
     EXPECT_EQ(sw(*card_, "00 2A 9E 9A " + lc_data(digest_info) + " 90"), 0x6985);
-    EXPECT_EQ(sw(*card_, "00 22 F3 10"), 0x6A88);
-    EXPECT_EQ(sw(*card_, "00 22 F1 B6 03 83 01 09"), 0x6A88);
-    EXPECT_EQ(sw(*card_, "00 22 F1 B6 04 83 02 00 05"), 0x6A80);
-    EXPECT_EQ(sw(*card_, "00 22 F1 A4 03 83 01 05"), 0x6A86);
 }
 
-TEST_P(SecondGenerationCrypto, EncipherThenDecipherGivesTheDataBack)
+// The card's own round trip runs in the library's tests; here a cryptogram
+// made by OpenSSL with the public key from the file.
+TEST_P(SecondGenerationCrypto, DeciphersWhatOpenSslEnciphered)
 {
     ASSERT_EQ(sw(*card_, kPin), 0x9000);
     ASSERT_EQ(sw(*card_, "00 22 F3 01"), 0x9000);
     ASSERT_EQ(sw(*card_, "00 22 F1 B8 03 83 01 05"), 0x9000);
     const Bytes data = hex(text("sixteen secrets!"));
-    Bytes indicated{0x00};
-    indicated.insert(indicated.end(), data.begin(), data.end());
-    const Answer c = send(*card_, "00 2A 86 80 " + lc_data(indicated) + " 90");
-    ASSERT_EQ(c.sw, 0x9000);
-    ASSERT_EQ(c.data.size(), 128u);
-    Bytes back_in{0x00};
-    back_in.insert(back_in.end(), c.data.begin(), c.data.end());
-    const Answer back = send(*card_, "00 2A 80 86 " + lc_data(back_in) + " 90");
-    ASSERT_EQ(back.sw, 0x9000);
-    EXPECT_EQ(back.data, data);
-
-    // A cryptogram made by OpenSSL with the public key from the file.
     const Pkey key = public_key_of_file(*card_, {0x5000, 0x5008});
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
                                                                     EVP_PKEY_CTX_free);
@@ -137,28 +106,26 @@ TEST_P(SecondGenerationCrypto, EncipherThenDecipherGivesTheDataBack)
                 EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
                 EVP_PKEY_encrypt(ctx.get(), host.data(), &n, data.data(), data.size()) == 1);
     host.insert(host.begin(), 0x00);
-    EXPECT_EQ(send(*card_, "00 2A 80 86 " + lc_data(host) + " 90").data, data);
+    const Answer back = send(*card_, "00 2A 80 86 " + lc_data(host) + " 90");
+    EXPECT_EQ(back.sw, 0x9000);
+    EXPECT_EQ(back.data, data);
 
-    back_in[0] = 0x01;
-    EXPECT_EQ(sw(*card_, "00 2A 80 86 " + lc_data(back_in) + " 90"), 0x6A80); // not indicator 00
-    back_in[0] = 0x00;
-    back_in[5] ^= 0x40;
-    EXPECT_EQ(sw(*card_, "00 2A 80 86 " + lc_data(back_in) + " 90"), 0x6A80); // no PKCS #1 block
+    host[0] = 0x01;
+    EXPECT_EQ(sw(*card_, "00 2A 80 86 " + lc_data(host) + " 90"), 0x6A80); // not indicator 00
+    Bytes junk(129, 0x5A);
+    junk[0] = 0x00;
+    EXPECT_EQ(sw(*card_, "00 2A 80 86 " + lc_data(junk) + " 90"), 0x6A80); // no PKCS #1 block
+    Bytes indicated{0x00};
+    indicated.insert(indicated.end(), data.begin(), data.end());
     EXPECT_EQ(sw(*card_, "00 2A 86 86 " + lc_data(indicated)), 0x6A86);
 }
 
+// Its refusals are in the status-word table.
 TEST_P(SecondGenerationCrypto, GeneratedKeyPairSignsForItsPublicKeyFile)
 {
-    const std::string generate = "00 46 00 00 0D 20 06 50 09 00 00 00 18 04 00 01 00 01";
     ASSERT_EQ(sw(*card_, "00 A4 08 00 02 50 00"), 0x9000);
-    EXPECT_EQ(sw(*card_, generate), 0x6985); // phase 10
     ASSERT_EQ(sw(*card_, "80 10 00 00"), 0x9000);
-    EXPECT_EQ(sw(*card_, "00 46 00 00 0C 20 06 50 09 00 00 00 18 03 00 01 01"), 0x6984); // 2-byte exponent
-    EXPECT_EQ(sw(*card_, "00 46 00 00 08 20 06 50 0F 00 00 00 18"), 0x6A82);
-    EXPECT_EQ(sw(*card_, "00 46 00 00 08 20 07 50 01 00 00 00 18"), 0x6A84); // 128 bytes: too small
-    EXPECT_EQ(sw(*card_, "00 46 00 00 08 20 06 50 09 00 00 00 19"), 0x6A80);
-    EXPECT_EQ(card_->to_json()["keys"].size(), 3u) << "nothing generated";
-    ASSERT_EQ(sw(*card_, generate), 0x9000);
+    ASSERT_EQ(sw(*card_, "00 46 00 00 0D 20 06 50 09 00 00 00 18 04 00 01 00 01"), 0x9000);
 
     const Pkey key = public_key_of_file(*card_, {0x5000, 0x5009});
     ASSERT_NE(key, nullptr);
@@ -188,10 +155,6 @@ TEST(FirstGenerationCrypto, TripleDesAgainstOpenSsl)
 {
     auto card = demo(Model::R1);
     const Bytes data = hex(text("first generation"));
-    EXPECT_EQ(sw(*card, "00 2A 86 80 " + lc_data(data)), 0x6985);
-    EXPECT_EQ(sw(*card, "00 22 41 B8 04 83 02 08 09"), 0x6A88);
-    EXPECT_EQ(sw(*card, "00 22 41 B8 04 83 02 07 04"), 0x6A80);
-    EXPECT_EQ(sw(*card, "00 22 F1 B8 04 83 02 08 04"), 0x6A86);
     ASSERT_EQ(sw(*card, "00 22 41 B8 04 83 02 08 04"), 0x9000);
 
     for (const Bytes& key : {kDemo3Des, hex("0123456789ABCDEF FEDCBA9876543210 89ABCDEF01234567")}) {
@@ -217,10 +180,6 @@ TEST(FirstGenerationCrypto, TripleDesAgainstOpenSsl)
             ASSERT_EQ(sw(*card, change), 0x9000);
         }
     }
-    Bytes bad{0x02};
-    bad.resize(9, 0x00);
-    EXPECT_EQ(sw(*card, "00 2A 80 86 " + lc_data(bad)), 0x6A80);           // indicator
-    EXPECT_EQ(sw(*card, "00 2A 80 86 06 01 0102030405"), 0x6700);          // not whole blocks
     Bytes no_pad{0x01};
     const Bytes unpadded = tdes_cbc(hex("0123456789ABCDEF FEDCBA9876543210 89ABCDEF01234567"), Bytes(8, 0x41), true);
     no_pad.insert(no_pad.end(), unpadded.begin(), unpadded.end());

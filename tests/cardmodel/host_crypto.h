@@ -7,9 +7,11 @@
 #include "tests/cardmodel/card_test_util.h"
 
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <array>
 #include <memory>
+#include <vector>
 
 namespace ombrix::sim::testing {
 
@@ -70,10 +72,12 @@ inline Bytes card_key(const OmbrixCard& card)
 }
 
 // CLA|0C INS P1 P2 Lc 87 L 01 ENC(data) 8E 08 MAC, the MAC over challenge ‖
-// header ‖ 00 00 00 00 ‖ the 87 object. No Le byte.
-inline Bytes wrap_c(const Bytes& header, const Bytes& data, const Bytes& key, const Bytes& challenge)
+// header ‖ 00 00 00 00 ‖ the 87 object. No Le byte. Without `pad`, data of
+// whole blocks are enciphered as they are.
+inline Bytes wrap_c(const Bytes& header, const Bytes& data, const Bytes& key, const Bytes& challenge,
+                    bool pad = true)
 {
-    const Bytes cryptogram = tdes_cbc(key, iso_pad(data), true);
+    const Bytes cryptogram = tdes_cbc(key, pad ? iso_pad(data) : data, true);
     Bytes objects{0x87, static_cast<std::uint8_t>(cryptogram.size() + 1), 0x01};
     objects.insert(objects.end(), cryptogram.begin(), cryptogram.end());
     const std::uint8_t cla = header[0] | 0x0C;
@@ -91,6 +95,50 @@ inline Bytes wrap_c(const Bytes& header, const Bytes& data, const Bytes& key, co
 inline Answer send(Card& card, const Bytes& apdu)
 {
     return send(card, to_hex(apdu));
+}
+
+// The `_4` protection of a proprietary command: ENC(data ‖ MAC), the MAC over
+// INS P1 P2, the length of data ‖ MAC, and the data.
+inline Bytes wrap_4(const Bytes& header, const Bytes& data, const Bytes& key)
+{
+    Bytes mac_input{header[1], header[2], header[3], static_cast<std::uint8_t>(data.size() + 8)};
+    mac_input.insert(mac_input.end(), data.begin(), data.end());
+    Bytes field = data;
+    const Bytes m = mac(key, mac_input);
+    field.insert(field.end(), m.begin(), m.end());
+    const Bytes cryptogram = tdes_cbc(key, iso_pad(field), true);
+    Bytes apdu{static_cast<std::uint8_t>(header[0] | 0x04), header[1], header[2], header[3],
+               static_cast<std::uint8_t>(cryptogram.size())};
+    apdu.insert(apdu.end(), cryptogram.begin(), cryptogram.end());
+    return apdu;
+}
+
+inline Bytes transport_key()
+{
+    const auto key = issuer::default_transport_key();
+    return Bytes(key.begin(), key.end());
+}
+
+using Pkey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+
+// The public key in a length-prefixed file (a SubjectPublicKeyInfo).
+inline Pkey public_key_of_file(const OmbrixCard& card, const std::vector<std::uint16_t>& path)
+{
+    const auto file = card.file_data(path);
+    EXPECT_TRUE(file && file->size() >= 2);
+    if (!file || file->size() < 2)
+        return Pkey(nullptr, EVP_PKEY_free);
+    const unsigned char* p = file->data() + 2;
+    return Pkey(d2i_PUBKEY(nullptr, &p, static_cast<long>(file->at(0) << 8 | file->at(1))), EVP_PKEY_free);
+}
+
+// The demo cards' biometric template of PIN 03.
+inline Bytes biometric_record()
+{
+    Bytes record(720);
+    for (std::size_t i = 0; i < record.size(); ++i)
+        record[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return record;
 }
 
 // GET CHALLENGE, then the command wrapped with that challenge.

@@ -24,10 +24,6 @@ TEST(Image, BuiltinImagesRoundTripForEveryModel)
             EXPECT_EQ(copy->atr(), card->atr());
         }
     }
-}
-
-TEST(Image, UnknownBuiltinImage)
-{
     EXPECT_EQ(OmbrixCard::builtin(Model::R2, "gold"), nullptr);
 }
 
@@ -133,16 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadImage{"pins not an array", [](json& j) { j["pins"] = "none"; }},
         BadImage{"1: name on a first-generation DF", [](json& j) { app(j)["name"] = "A000"; }},
         BadImage{"1: SM bytes on the first generation", [](json& j) { greeting(j)["sm"] = "FF"; }},
-        BadImage{"1: files beyond the memory", [](json& j) {
-                     greeting(j)["size"] = 20000;
-                 }}),
-    [](const ::testing::TestParamInfo<BadImage>& info) {
-        std::string name = info.param.what;
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    });
+        BadImage{"1: files beyond the memory", [](json& j) { greeting(j)["size"] = 20000; }}),
+    what_name<BadImage>);
 
 TEST(Models, NamesParseBothWays)
 {

@@ -1,19 +1,13 @@
 // The library's installation scripts, package listing and logical channels
-// against the virtual card through the in-process PC/SC.
-#include "ombrix/ombrix_r2.h"
+// against the virtual card through the in-process PC/SC. The channels' refusals
+// are checked on the card alone.
 #include "cards/r2/issuer_constants.h"
-#include "sim/card/ombrix_card.h"
-#include "tests/support/pcsc_fixture.h"
-
-#include <nlohmann/json.hpp>
+#include "tests/cardmodel/library_test_util.h"
 
 #include <array>
 
 namespace ombrix::test {
 namespace {
-
-using sim::Model;
-using sim::OmbrixCard;
 
 constexpr PACKAGE kGenKey{0x47, 0x4B};
 constexpr PACKAGE kChannels{0x4D, 0x43};
@@ -23,31 +17,10 @@ Bytes bytes_of(std::span<const std::uint8_t> s)
     return Bytes(s.begin(), s.end());
 }
 
-class PackagesOnTheCard : public PcscTest {
+class PackagesOnTheCard : public OnTheCard {
 protected:
-    void insert(std::shared_ptr<OmbrixCard> card)
-    {
-        card_ = std::move(card);
-        ASSERT_NE(card_, nullptr);
-        pcsc().add_reader("Ombrix", card_);
-    }
-    static void connect(COmbrixR2& session)
-    {
-        ASSERT_EQ(session.InitRM(), 1);
-        ASSERT_EQ(session.Connect("Ombrix"), 0);
-    }
     // The card's package list as it answers it.
-    std::string listing()
-    {
-        Bytes answer = card_->transmit(hex("00 CA 01 88 80"));
-        return to_hex(answer);
-    }
-    static long select(COmbrixR2& session, std::initializer_list<unsigned char> path)
-    {
-        Bytes p(path);
-        return session.cmdSELECT_FILE(COmbrixR2::SEL_PATH_MF, p.data(), static_cast<unsigned char>(p.size()),
-                                      nullptr);
-    }
+    std::string listing() { return to_hex(card_->transmit(hex("00 CA 01 88 80"))); }
     static Bytes read(COmbrixR2& session, unsigned long length)
     {
         Bytes out(length);
@@ -55,7 +28,6 @@ protected:
         out.resize(length);
         return out;
     }
-    std::shared_ptr<OmbrixCard> card_;
     COmbrixR2 r2_;
 };
 
@@ -65,8 +37,7 @@ class ScriptsPerModel : public PackagesOnTheCard, public ::testing::WithParamInt
 // own phase bracket), then put in administration for the scripts.
 TEST_P(ScriptsPerModel, InstallBothPackagesAndListThem)
 {
-    insert(OmbrixCard::builtin(GetParam(), "demo"));
-    connect(r2_);
+    connect(r2_, OmbrixCard::builtin(GetParam(), "demo"));
     unsigned char gen_key_file[] = {0xCF, 0x07};
     unsigned char channel_file[] = {0xCF, 0x08};
     ASSERT_EQ(r2_.cmdDELETE_FILE(gen_key_file, nullptr), 0);
@@ -96,6 +67,10 @@ TEST_P(ScriptsPerModel, InstallBothPackagesAndListThem)
     EXPECT_EQ(*card_->file_data({0xCF08}), bytes_of(issuer::channel_package_image()));
 
     EXPECT_EQ(r2_.LoadGenKey(), 0x6A89); // the file is still there
+    ASSERT_EQ(select(r2_, {0xCF, 0x07}), 0);
+    unsigned long length = 16;
+    Bytes out(16);
+    EXPECT_EQ(r2_.cmdREAD_BINARY(out.data(), &length, nullptr), 0x6985); // the scripts' images are not readable
     EXPECT_EQ(r2_.OpenChannel(&channel), 0);
     EXPECT_EQ(channel, 1);
 }
@@ -103,25 +78,11 @@ TEST_P(ScriptsPerModel, InstallBothPackagesAndListThem)
 INSTANTIATE_TEST_SUITE_P(Models, ScriptsPerModel, ::testing::Values(Model::R2, Model::R21, Model::R23v),
                          [](const auto& info) { return std::string(sim::model_name(info.param)); });
 
-// A blank card reaches administration by FORMAT, then takes the scripts.
-TEST_F(PackagesOnTheCard, BlankCardFormattedTakesTheScripts)
-{
-    insert(OmbrixCard::builtin(Model::R23, "blank"));
-    connect(r2_);
-    EXPECT_EQ(listing(), "9000");
-    ASSERT_EQ(r2_.cmdFORMAT(), 0);
-    ASSERT_EQ(r2_.GetLifeCycle(), 0x20);
-    EXPECT_EQ(r2_.LoadGenKey(), 0);
-    EXPECT_EQ(r2_.ManageChannelPackage(), 0);
-    EXPECT_EQ(listing(), "CF07474B1107CF084D4302D79000");
-}
-
 // cmdLOAD_EXECUTABLE sends class 84 on an R21: a tampered image is refused
 // and not listed, the intact one replaces the package's entry.
 TEST_F(PackagesOnTheCard, TamperedImageIsRefusedAndNotListed)
 {
-    insert(OmbrixCard::builtin(Model::R21, "demo"));
-    connect(r2_);
+    connect(r2_, OmbrixCard::builtin(Model::R21, "demo"));
     ASSERT_EQ(r2_.cmdPHASE_CONTROL(), 0);
     Bytes image = bytes_of(issuer::channel_package_image());
     Bytes activation = bytes_of(issuer::channel_activation());
@@ -175,40 +136,6 @@ TEST_F(PackagesOnTheCard, TwoSessionsReadTheirOwnFilesOnTheirOwnChannels)
     Bytes out(16);
     EXPECT_EQ(second.cmdREAD_BINARY(out.data(), &length, nullptr), 0x6986);
     EXPECT_EQ(read(first, 16), Bytes(pattern.begin(), pattern.begin() + 16));
-}
-
-TEST_F(PackagesOnTheCard, ChannelRefusalsAndTheFurtherClasses)
-{
-    insert(OmbrixCard::builtin(Model::R2, "demo"));
-    connect(r2_);
-    unsigned char channel = 9;
-    EXPECT_EQ(r2_.OpenChannel(&channel), 0x6881); // the card has channels 0 to 7
-    channel = 5;
-    ASSERT_EQ(r2_.OpenChannel(&channel), 0);
-    ASSERT_EQ(select(r2_, {0x00, 0x01}), 0);
-    EXPECT_EQ(pcsc().last_command()[0], 0x41);
-    EXPECT_EQ(read(r2_, 64), *card_->file_data({0x0001}));
-    unsigned char again = 5;
-    EXPECT_EQ(r2_.OpenChannel(&again), 0x6A81); // asked on channel 5 itself: already open
-    EXPECT_EQ(r2_.CloseChannel(6), 0x6A88);
-    EXPECT_EQ(r2_.CloseChannel(5), 0);
-    r2_.Set_ChannelUsed(3);
-    EXPECT_EQ(select(r2_, {0x00, 0x01}), 0x6881);
-    r2_.Set_ChannelUsed(0);
-
-    // Without the channel package no channel opens.
-    auto image = card_->to_json();
-    image["packages"] = nlohmann::json::array();
-    auto without = OmbrixCard::from_json(image);
-    ASSERT_NE(without, nullptr);
-    pcsc().add_reader("Without", std::shared_ptr<OmbrixCard>(std::move(without)));
-    COmbrixR2 other;
-    ASSERT_EQ(other.InitRM(), 1);
-    ASSERT_EQ(other.Connect("Without"), 0);
-    channel = 0;
-    EXPECT_EQ(other.OpenChannel(&channel), 0x6A81);
-    channel = 2;
-    EXPECT_EQ(other.OpenChannel(&channel), 0x6A81);
 }
 
 } // namespace

@@ -1,14 +1,8 @@
-// The library's own commands against the virtual card through the in-process
-// PC/SC: what COmbrixR2 wraps (its key derivation, challenge and
-// SM_ENC_SIG_C) the card accepts, and the PIN, authentication and crypto
-// commands of both generations get the answers they expect.
+// What COmbrixR2 wraps (its key derivation, challenge and SM_ENC_SIG_C) the
+// card accepts, and the PIN, authentication and crypto commands of both
+// generations get the answers they expect.
 #include "ombrix/ombrix_r1.h"
-#include "ombrix/ombrix_r2.h"
-#include "sim/card/ombrix_card.h"
-#include "tests/support/pcsc_fixture.h"
-
-#include <openssl/evp.h>
-#include <openssl/x509.h>
+#include "tests/cardmodel/library_test_util.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,37 +12,18 @@
 namespace ombrix::test {
 namespace {
 
-using sim::Model;
-using sim::OmbrixCard;
-
-class OnTheCard : public PcscTest {
+class Library : public OnTheCard {
 protected:
-    template <class Object>
-    void connect(Object& object, std::shared_ptr<OmbrixCard> card)
-    {
-        card_ = std::move(card);
-        ASSERT_NE(card_, nullptr);
-        pcsc().add_reader("Ombrix", card_);
-        ASSERT_EQ(object.InitRM(), 1);
-        ASSERT_EQ(object.Connect("Ombrix"), 0);
-    }
-    long select(std::initializer_list<unsigned char> path)
-    {
-        Bytes p(path);
-        return r2_.cmdSELECT_FILE(COmbrixR2::SEL_PATH_MF, p.data(), static_cast<unsigned char>(p.size()), nullptr);
-    }
     unsigned char pin_[5] = {'1', '2', '3', '4', 0};
     unsigned char puk_[9] = {'1', '2', '3', '4', '5', '6', '7', '8', 0};
-    SMFLAGS both_{1, 1};
-    std::shared_ptr<OmbrixCard> card_;
     COmbrixR2 r2_;
     COmbrixR1 r1_;
 };
 
-TEST_F(OnTheCard, ProtectedWritesAndReadsOfTheLibraryAreAccepted)
+TEST_F(Library, ProtectedWritesAndReadsOfTheLibraryAreAccepted)
 {
     connect(r2_, OmbrixCard::builtin(Model::R2, "demo"));
-    ASSERT_EQ(select({0x50, 0x00, 0x50, 0x07}), 0);
+    ASSERT_EQ(select(r2_, {0x50, 0x00, 0x50, 0x07}), 0);
     Bytes content(30);
     for (std::size_t i = 0; i < content.size(); ++i)
         content[i] = static_cast<std::uint8_t>(0xA0 + i);
@@ -66,7 +41,7 @@ TEST_F(OnTheCard, ProtectedWritesAndReadsOfTheLibraryAreAccepted)
     // 600 bytes in protected chunks; the size from a protected SELECT.
     unsigned char fid[] = {0x50, 0x06};
     unsigned long size = 0;
-    ASSERT_EQ(select({0x50, 0x00}), 0);
+    ASSERT_EQ(select(r2_, {0x50, 0x00}), 0);
     ASSERT_EQ(r2_.cmdGET_FILE_SIZE(COmbrixR2::SEL_EF, fid, 2, &size, &both_), 0);
     EXPECT_EQ(size, 600u);
     Bytes big(600);
@@ -77,51 +52,31 @@ TEST_F(OnTheCard, ProtectedWritesAndReadsOfTheLibraryAreAccepted)
     EXPECT_EQ(r2_.Is_AccessGranted(0x81), 1);
 }
 
-TEST_F(OnTheCard, AReplayedLibraryCommandIsRefusedAndChangesNothing)
+// The library's model tests on each model's card, and the R23's memory.
+TEST_F(Library, ModelTestsNameTheCardsModel)
 {
-    connect(r2_, OmbrixCard::builtin(Model::R21, "demo"));
-    ASSERT_EQ(select({0x50, 0x00, 0x50, 0x07}), 0);
-    unsigned char data[] = {0x11, 0x22};
-    ASSERT_EQ(r2_.cmdUPDATE_BINARY(data, 2, &both_), 0);
-    const Bytes wrapped = pcsc().last_command();
-    ASSERT_EQ(wrapped[0], 0x0C);
-    card_->transmit(hex("00 D6 00 00 02 33 44")); // refused plain; the file keeps 11 22
-    EXPECT_EQ(to_hex(card_->transmit(wrapped)), "6988");
-    Bytes tampered = wrapped;
-    tampered[7] ^= 0x01;
-    card_->transmit(hex("00 84 00 00 08"));
-    EXPECT_EQ(to_hex(card_->transmit(tampered)), "6988");
-    EXPECT_EQ(card_->file_data({0x5000, 0x5007})->at(0), 0x11);
+    for (const Model m : sim::kAllModels) {
+        SCOPED_TRACE(sim::model_name(m));
+        pcsc().reset();
+        COmbrixR2 session;
+        auto image = OmbrixCard::builtin(m, "demo")->to_json();
+        if (m == Model::R23v)
+            image["memory_kb"] = 32;
+        connect(session, OmbrixCard::from_json(image));
+        const std::array<long, 7> got = {session.IsR1(),  session.IsR2(),  session.IsR21(), session.IsR21v(),
+                                         session.IsR22(), session.IsR23(), session.IsR23v()};
+        std::array<long, 7> expected{};
+        expected[static_cast<std::size_t>(m)] = 1;
+        EXPECT_EQ(got, expected);
+        int size = 0;
+        if (m == Model::R23 || m == Model::R23v) {
+            EXPECT_EQ(session.R23_32_64(&size), 1);
+            EXPECT_EQ(size, m == Model::R23 ? 64 : 32);
+        }
+    }
 }
 
-TEST_F(OnTheCard, ProtectedAnswersVerifyWithTheLibrarysResponseCheck)
-{
-    auto image = OmbrixCard::builtin(Model::R23, "demo")->to_json();
-    image["responses"] = "enc-mac";
-    connect(r2_, OmbrixCard::from_json(image));
-    ASSERT_EQ(select({0x50, 0x00, 0x50, 0x01}), 0);
-    // The library reads the answer as it comes: the 87 and 8E objects.
-    Bytes answer(112);
-    unsigned long len = 112;
-    ASSERT_EQ(r2_.cmdREAD_BINARY(answer.data(), &len, &both_), 0);
-    const auto exchanges = pcsc().exchanges();
-    ASSERT_GE(exchanges.size(), 2u);
-    const Bytes challenge(exchanges[exchanges.size() - 2].response.begin(),
-                          exchanges[exchanges.size() - 2].response.end() - 2);
-    Bytes response(exchanges.back().response.begin(), exchanges.back().response.end() - 2);
-    ASSERT_EQ(challenge.size(), 8u);
-    APDU cmd{};
-    cmd.INS = 0xB0;
-    Bytes out(response.size());
-    unsigned long out_len = 0;
-    ASSERT_EQ(r2_.Response_SM_ENC_SIG(response.data(), response.size(), cmd, const_cast<unsigned char*>(challenge.data()),
-                                      8, out.data(), &out_len),
-              0u);
-    out.resize(out_len);
-    EXPECT_EQ(out, *card_->file_data({0x5000, 0x5001}));
-}
-
-TEST_F(OnTheCard, SecondGenerationPinsAndTerminalAuthentication)
+TEST_F(Library, SecondGenerationPinsAndTerminalAuthentication)
 {
     connect(r2_, OmbrixCard::builtin(Model::R22, "demo"));
     unsigned char wrong[] = {'0', '0', '0', '0'};
@@ -161,32 +116,15 @@ TEST_F(OnTheCard, SecondGenerationPinsAndTerminalAuthentication)
     EXPECT_EQ(r2_.cmdEXTERNAL_AUTHENTICATE(0x04, cryptogram, 8), 0x6985); // the challenge is spent
 }
 
-TEST_F(OnTheCard, GeneratedKeyPairAndThePublicKeyFileOfTheLibrary)
+TEST_F(Library, GeneratedKeyPairAndThePublicKeyFileOfTheLibrary)
 {
     connect(r2_, OmbrixCard::builtin(Model::R2, "demo"));
-    ASSERT_EQ(select({0x50, 0x00}), 0);
+    ASSERT_EQ(select(r2_, {0x50, 0x00}), 0);
     unsigned char fid[] = {0x50, 0x0B};
     ASSERT_EQ(r2_.Create_Kpub(fid, 128, nullptr), 0); // 272 bytes, public-key EF
     unsigned char exponent[] = {0x01, 0x00, 0x01};
     ASSERT_EQ(r2_.cmdGENERATE_KEY_PAIR(fid, 0x07, exponent, 3), 0);
-    Bytes spki(300);
-    unsigned long len = spki.size();
-    ASSERT_EQ(r2_.ReadBinaryFile(spki.data(), &len, nullptr), 0);
-    const unsigned char* p = spki.data();
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, &p, static_cast<long>(len)),
-                                                            EVP_PKEY_free);
-    ASSERT_NE(key, nullptr);
-
-    unsigned char digest_info[35] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
-    const std::string_view message = "signed by the card";
-    EVP_Digest(message.data(), message.size(), digest_info + 15, nullptr, EVP_sha1(), nullptr);
-    unsigned char signature[144] = {};
-    unsigned char sig_len = 0;
-    ASSERT_EQ(r2_.cmdPSO_CDS(0x01, 0x07, digest_info, 35, signature, &sig_len, nullptr), 0);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    EXPECT_TRUE(EVP_DigestVerifyInit(md.get(), nullptr, EVP_sha1(), nullptr, key.get()) == 1 &&
-                EVP_DigestVerify(md.get(), signature, sig_len,
-                                 reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1);
+    expect_signature_verifies(r2_, 0x01, 0x07);
 
     unsigned char data[] = {'r', 'o', 'u', 'n', 'd', ' ', 't', 'r', 'i', 'p'};
     unsigned char cryptogram[144] = {};
@@ -198,19 +136,7 @@ TEST_F(OnTheCard, GeneratedKeyPairAndThePublicKeyFileOfTheLibrary)
     EXPECT_EQ(std::string(reinterpret_cast<char*>(plain), p_len), "round trip");
 }
 
-TEST_F(OnTheCard, ChangeKeyOfTheLibraryOnABlankCard)
-{
-    connect(r2_, OmbrixCard::builtin(Model::R2, "blank"));
-    unsigned char k1[] = {'N', 'E', 'W', '-', 'K', 'E', 'Y', '1'};
-    unsigned char k2[] = {'N', 'E', 'W', '-', 'K', 'E', 'Y', '2'};
-    EXPECT_EQ(r2_.cmdCHANGE_KEY(k1, k2, static_cast<COmbrixR2::t_CHANGEKEYID>(0)), 0x9000);
-    EXPECT_EQ(card_->to_json()["transport_key"], "4E45572D4B4559314E45572D4B455932");
-    // The default key no longer opens it.
-    EXPECT_EQ(r2_.cmdCHANGE_KEY(k1, k2, static_cast<COmbrixR2::t_CHANGEKEYID>(0)), 0x6988);
-    EXPECT_EQ(r2_.cmdCHANGE_KEY(k1, k2, k1, k2, static_cast<COmbrixR2::t_CHANGEKEYID>(0)), 0x9000);
-}
-
-TEST_F(OnTheCard, FirstGenerationPinsUnblockAndTripleDes)
+TEST_F(Library, FirstGenerationPinsUnblockAndTripleDes)
 {
     connect(r1_, OmbrixCard::builtin(Model::R1, "demo"));
     unsigned char path[] = {0x50, 0x00, 0x50, 0x04};

@@ -9,39 +9,25 @@ std::string life_cycle(Card& card)
     return to_hex(send(card, "00 CA 01 83 01").data);
 }
 
-TEST(LifeCycle, SecondGenerationPhaseControlToggles10And20)
+// PHASE CONTROL: class 80 on the second generation, B0 on the first.
+TEST(LifeCycle, PhaseControlToggles10And20)
 {
     for (const Model m : kAllModels) {
-        if (m == Model::R1)
-            continue;
+        SCOPED_TRACE(model_name(m));
+        const std::string phase_control = m == Model::R1 ? "B0 10 00 00" : "80 10 00 00";
         auto card = demo(m);
         EXPECT_EQ(life_cycle(*card), "10");
-        EXPECT_EQ(sw(*card, "80 10 00 00"), 0x9000);
+        EXPECT_EQ(sw(*card, phase_control), 0x9000);
         EXPECT_EQ(life_cycle(*card), "20");
         EXPECT_EQ(card->life_cycle(), 0x20);
-        EXPECT_EQ(sw(*card, "80 10 00 00"), 0x9000);
+        EXPECT_EQ(sw(*card, phase_control), 0x9000);
         EXPECT_EQ(life_cycle(*card), "10");
     }
 }
 
-TEST(LifeCycle, FirstGenerationUsesClassB0)
-{
-    auto card = demo(Model::R1);
-    EXPECT_EQ(sw(*card, "B0 10 00 00"), 0x9000);
-    EXPECT_EQ(life_cycle(*card), "20");
-    EXPECT_EQ(sw(*card, "B0 10 00 00"), 0x9000);
-    EXPECT_EQ(life_cycle(*card), "10");
-}
-
-TEST(LifeCycle, PhaseControlRefusals)
-{
-    auto card = demo(Model::R2);
-    EXPECT_EQ(sw(*card, "80 10 00 01"), 0x6A86);
-    EXPECT_EQ(sw(*card, "80 10 00 00 01 00"), 0x6700);
-    EXPECT_EQ(life_cycle(*card), "10");
-}
-
-TEST(LifeCycle, BlankSecondGenerationLeaves34OnlyByFormat)
+// A blank second-generation card leaves 34 only by FORMAT; a blank first-
+// generation one has its MF and enters administration.
+TEST(LifeCycle, BlankCards)
 {
     auto card = OmbrixCard::builtin(Model::R22, "blank");
     ASSERT_NE(card, nullptr);
@@ -50,26 +36,13 @@ TEST(LifeCycle, BlankSecondGenerationLeaves34OnlyByFormat)
     EXPECT_EQ(life_cycle(*card), "34");
     EXPECT_EQ(sw(*card, "00 A4 00 00 02 3F 00"), 0x6A82); // no file system yet
     EXPECT_FALSE(card->file_exists({0x3F00}));
-}
 
-TEST(LifeCycle, BlankFirstGenerationEntersAdministration)
-{
-    auto card = OmbrixCard::builtin(Model::R1, "blank");
-    ASSERT_NE(card, nullptr);
-    EXPECT_EQ(life_cycle(*card), "34");
-    EXPECT_EQ(sw(*card, "00 A4 00 00 02 3F 00"), 0x9000);
-    EXPECT_EQ(sw(*card, "B0 10 00 00"), 0x9000);
-    EXPECT_EQ(life_cycle(*card), "20");
-}
-
-TEST(LifeCycle, CreateAndDeleteNeedPhase20)
-{
-    auto card = demo(Model::R2);
-    EXPECT_EQ(sw(*card, "00 E4 00 00 02 00 01"), 0x6985);
-    EXPECT_TRUE(card->file_exists({0x0001}));
-    EXPECT_EQ(sw(*card, "80 10 00 00"), 0x9000);
-    EXPECT_EQ(sw(*card, "00 E4 00 00 02 00 01"), 0x9000);
-    EXPECT_FALSE(card->file_exists({0x0001}));
+    auto r1 = OmbrixCard::builtin(Model::R1, "blank");
+    ASSERT_NE(r1, nullptr);
+    EXPECT_EQ(life_cycle(*r1), "34");
+    EXPECT_EQ(sw(*r1, "00 A4 00 00 02 3F 00"), 0x9000);
+    EXPECT_EQ(sw(*r1, "B0 10 00 00"), 0x9000);
+    EXPECT_EQ(life_cycle(*r1), "20");
 }
 
 TEST(LifeCycle, OtherValuesLockTheCard)

@@ -3,8 +3,6 @@
 // model takes, and a list that follows its files.
 #include "tests/cardmodel/card_test_util.h"
 
-#include "cards/r2/issuer_constants.h"
-
 #include <openssl/evp.h>
 
 namespace ombrix::sim::testing {
@@ -18,14 +16,6 @@ std::string sha256_first8(const Bytes& content)
     return to_hex(Bytes(digest, digest + 8));
 }
 
-// A demo card in administration (20), the MF current.
-std::unique_ptr<OmbrixCard> admin(Model model)
-{
-    auto card = demo(model);
-    EXPECT_EQ(sw(*card, "80 10 00 00"), 0x9000);
-    return card;
-}
-
 // Executable EF `fid` (two bytes of hex) of 16 bytes in the current DF,
 // current after CREATE FILE, holding `content`.
 Bytes make_executable(OmbrixCard& card, const std::string& fid, const std::string& content)
@@ -37,21 +27,6 @@ Bytes make_executable(OmbrixCard& card, const std::string& fid, const std::strin
 }
 
 const std::string kImage = "5A 31 00 10 01 02 03 04 05 06 07 08 09 0A 0B 0C";
-
-TEST(Packages, DemoCardsHoldBothDemonstrationPackagesBlankCardsNone)
-{
-    auto card = demo(Model::R2);
-    EXPECT_EQ(to_hex(send(*card, "00 CA 01 88 80").data), "CF 07 47 4B 11 07 CF 08 4D 43 02 D7");
-    const auto gen_key = issuer::gen_key_package_image();
-    EXPECT_EQ(*card->file_data({0xCF07}), Bytes(gen_key.begin(), gen_key.end()));
-    const auto channel = issuer::channel_package_image();
-    EXPECT_EQ(*card->file_data({0xCF08}), Bytes(channel.begin(), channel.end()));
-
-    auto blank = OmbrixCard::builtin(Model::R23, "blank", 1);
-    const Answer list = send(*blank, "00 CA 01 88 80");
-    EXPECT_EQ(list.sw, 0x9000);
-    EXPECT_TRUE(list.data.empty());
-}
 
 TEST(Packages, RefusalsComeInOrderAndListNothing)
 {

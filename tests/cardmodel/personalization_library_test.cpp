@@ -3,65 +3,21 @@
 // CREATE FILE and PUT DATA gave the card is what it enforces afterwards.
 #include "ombrix/ombrix_r22.h"
 #include "cards/r2/issuer_constants.h"
-#include "sim/card/ombrix_card.h"
-#include "tests/support/pcsc_fixture.h"
-
-#include <openssl/evp.h>
-#include <openssl/x509.h>
+#include "tests/cardmodel/library_test_util.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <string_view>
 
 namespace ombrix::test {
 namespace {
-
-using sim::Model;
-using sim::OmbrixCard;
 
 constexpr unsigned char kPinRef = 0x01;
 constexpr unsigned char kPukRef = 0x02;
 constexpr unsigned char kKeyRef = 0x05;
 
-// A signature of the card with key kKeyRef, checked with OpenSSL against the
-// SubjectPublicKeyInfo that GENERATE KEY PAIR wrote into the current EF.
-void expect_signature_verifies(COmbrixR2& card)
-{
-    Bytes spki(400);
-    unsigned long len = spki.size();
-    ASSERT_EQ(card.ReadBinaryFile(spki.data(), &len, nullptr), 0);
-    const unsigned char* p = spki.data();
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, &p, static_cast<long>(len)),
-                                                            EVP_PKEY_free);
-    ASSERT_NE(key, nullptr);
-    unsigned char digest_info[35] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
-    const std::string_view message = "personalized";
-    EVP_Digest(message.data(), message.size(), digest_info + 15, nullptr, EVP_sha1(), nullptr);
-    unsigned char signature[144] = {};
-    unsigned char sig_len = 0;
-    ASSERT_EQ(card.cmdPSO_CDS(0x00, kKeyRef, digest_info, 35, signature, &sig_len, nullptr), 0);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    EXPECT_TRUE(EVP_DigestVerifyInit(md.get(), nullptr, EVP_sha1(), nullptr, key.get()) == 1 &&
-                EVP_DigestVerify(md.get(), signature, sig_len,
-                                 reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1);
-}
-
-class Personalized : public PcscTest {
+class Personalized : public OnTheCard {
 protected:
-    void connect(COmbrixR2& object, std::shared_ptr<OmbrixCard> card)
-    {
-        card_ = std::move(card);
-        ASSERT_NE(card_, nullptr);
-        pcsc().add_reader("Ombrix", card_);
-        ASSERT_EQ(object.InitRM(), 1);
-        ASSERT_EQ(object.Connect("Ombrix"), 0);
-    }
-    long select(COmbrixR2& object, std::initializer_list<unsigned char> path)
-    {
-        Bytes p(path);
-        return object.cmdSELECT_FILE(COmbrixR2::SEL_PATH_MF, p.data(), static_cast<unsigned char>(p.size()), nullptr);
-    }
     // The operational part shared by both revisions: DF 5000 holds EF 5001
     // (reading needs PIN 01 and secure messaging) and the public-key EF 5002
     // of key 05; PIN 01 is reset by the PUK 02.
@@ -91,14 +47,12 @@ protected:
         EXPECT_EQ(card.cmdREAD_BINARY(out, &len, &both_), 0);
 
         ASSERT_EQ(select(card, {0x50, 0x00, 0x50, 0x02}), 0);
-        expect_signature_verifies(card);
+        expect_signature_verifies(card, 0x00, kKeyRef);
     }
 
     unsigned char pin_[4] = {'1', '2', '3', '4'};
     unsigned char wrong_[4] = {'0', '0', '0', '0'};
     unsigned char puk_[8] = {'8', '7', '6', '5', '4', '3', '2', '1'};
-    SMFLAGS both_{1, 1};
-    std::shared_ptr<OmbrixCard> card_;
 };
 
 class PersonalizedR2 : public Personalized, public ::testing::WithParamInterface<Model> {};
@@ -186,6 +140,9 @@ TEST_F(Personalized, AChangedTransportKeyIsTheOnlyOneThatFormatsAndErases)
     unsigned char k1[] = {'N', 'E', 'W', '-', 'K', 'E', 'Y', '1'};
     unsigned char k2[] = {'N', 'E', 'W', '-', 'K', 'E', 'Y', '2'};
     ASSERT_EQ(card.cmdCHANGE_KEY(k1, k2, static_cast<COmbrixR2::t_CHANGEKEYID>(0)), 0x9000);
+    EXPECT_EQ(card_->to_json()["transport_key"], "4E45572D4B4559314E45572D4B455932");
+    EXPECT_EQ(card.cmdCHANGE_KEY(k1, k2, static_cast<COmbrixR2::t_CHANGEKEYID>(0)), 0x6988); // the old key
+    EXPECT_EQ(card.cmdCHANGE_KEY(k1, k2, k1, k2, static_cast<COmbrixR2::t_CHANGEKEYID>(0)), 0x9000); // the new
     EXPECT_EQ(card.cmdFORMAT(), 0x6988); // the stored body is under the old key
     unsigned char size[] = {0x20, 0x00};
     const auto transport = issuer::default_transport_key();

@@ -1,7 +1,7 @@
 // PINs, unblocking, the security status and access conditions, on every
 // model's demo card: 01 "1234" (3 tries, unblocked by 02 "12345678"), and
 // on the second generation the biometric template 03.
-#include "tests/cardmodel/card_test_util.h"
+#include "tests/cardmodel/host_crypto.h"
 
 namespace ombrix::sim::testing {
 namespace {
@@ -121,14 +121,6 @@ INSTANTIATE_TEST_SUITE_P(AllModels, Pins, ::testing::ValuesIn(kAllModels), model
 // the 720-byte template matched as a whole.
 class Chaining : public ::testing::TestWithParam<Model> {};
 
-Bytes biometric_record()
-{
-    Bytes record(720);
-    for (std::size_t i = 0; i < record.size(); ++i)
-        record[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    return record;
-}
-
 std::uint16_t send_in_pieces(OmbrixCard& card, const Bytes& record, std::string_view p2)
 {
     std::uint16_t last = 0;
@@ -172,19 +164,12 @@ TEST_P(Chaining, AnotherCommandEndsTheChain)
     for (int i = 0; i < 10; ++i)
         sw(*card, "10 20 00 83 64 " + to_hex(Bytes(100, 0)));
     EXPECT_EQ(sw(*card, "10 20 00 83 64 " + to_hex(Bytes(100, 0))), 0x6700);
-    EXPECT_EQ(sw(*card, "10 B0 00 00 08"), 0x6884);
 }
 
 INSTANTIATE_TEST_SUITE_P(SecondGeneration, Chaining,
                          ::testing::Values(Model::R2, Model::R21, Model::R21v, Model::R22, Model::R23,
                                            Model::R23v),
                          model_param_name);
-
-TEST(Pins, FirstGenerationHasNoChaining)
-{
-    auto card = demo(Model::R1);
-    EXPECT_EQ(sw(*card, "10 20 00 81 02 31 32"), 0x6E00);
-}
 
 } // namespace
 } // namespace ombrix::sim::testing
