@@ -37,8 +37,9 @@ TEST(Format, TheStoredBodyOpensAndLaysOutTheMf)
 {
     auto card = OmbrixCard::builtin(Model::R23, "blank");
     const auto body = issuer::format_body();
-    Bytes cmd{0x84, 0x40, 0x00, 0x01, 0x30};
-    cmd.insert(cmd.end(), body.begin(), body.end());
+    const Bytes header{0x84, 0x40, 0x00, 0x01, 0x30};
+    Bytes cmd(header.size() + body.size());
+    std::copy(body.begin(), body.end(), std::copy(header.begin(), header.end(), cmd.begin()));
     EXPECT_EQ(sw(*card, "80 40 00 01 02 6F 00"), 0x6982); // only in the `_4` form
     ASSERT_EQ(to_hex(card->transmit(cmd)), "90 00");
     EXPECT_EQ(card->life_cycle(), 0x20);
