@@ -4,6 +4,7 @@
 #include "ombrix/status.h"
 #include "platform/pcsc.h"
 #include "platform/platform.h"
+#include "session/monitor_internal.h"
 #include "session/session_internal.h"
 #include "shell/secure_zero.h"
 #include "shell/trace.h"
@@ -146,6 +147,7 @@ int CCardSession::ExitRM()
         return 1;
     }
     trace(1, "\tCONTEXT EXITRM SCardReleaseContext 3 - Context: 0x%08x\n", hex32(m_hContext));
+    ombrix::session::end_monitors_of(m_hContext);
     const LONG result = ombrix::platform::pcsc().ReleaseContext(m_hContext);
     if (result != SCARD_S_SUCCESS)
         return static_cast<int>(result);

@@ -52,6 +52,7 @@ unsigned fn32(Notify fn) { return hex32(static_cast<long long>(reinterpret_cast<
 struct MonitorControl {
     unsigned generation;
     bool ended = false;
+    bool session_gone = false; // the member form: its session released its context
 };
 
 // One registered monitor (owned by the table until a stop takes it).
@@ -59,12 +60,18 @@ struct MONITOR_THREAD {
     ombrix::platform::Thread thread;
     std::uint32_t id = 0;
     char reader[kReaderCapacity] = {};
-    SCARDCONTEXT context = 0; // what its thread waits on
+    SCARDCONTEXT context = 0; // what its thread waits on (the thread's own)
+    SCARDCONTEXT session = 0; // the member form: the session's context
     std::shared_ptr<MonitorControl> control;
 };
 
 // Handed to the new thread, which owns it from then on.
 struct MONITOR_CONTEXT {
+    // A context of the thread's own, released when the thread ends. pcsc-lite
+    // holds a context's lock for the whole of a blocking wait and looks
+    // contexts up under a process-wide lock: monitors waiting on one shared
+    // context, or on a session's context, would freeze every other PC/SC call
+    // of the process until a card event came.
     SCARDCONTEXT context = 0;
     char reader[kReaderCapacity] = {};
     Notify internal = nullptr;
@@ -116,8 +123,12 @@ public:
             end_everyone();
         }
         trace(1, "\tEnd of card monitoring\n");
+        // Released under the table's lock, where a stop cancels the contexts
+        // of the threads not yet ended: no cancel reaches a released context,
+        // and whoever sees the thread ended sees its context gone.
         MonitorTable& t = table();
         std::lock_guard lock(t.mutex);
+        ombrix::platform::pcsc().ReleaseContext(c_->context);
         c_->control->ended = true;
         t.thread_ended.notify_all();
     }
@@ -129,6 +140,12 @@ private:
     DWORD previous_ = 0;                 // the event state of the last successful wait
 
     bool current_locked() const { return c_->control->generation == table().generation; }
+
+    bool session_gone() const
+    {
+        std::lock_guard lock(table().mutex);
+        return c_->control->session_gone;
+    }
 
     // Calls `fn` unless a stop came; false when it did (the thread then ends).
     bool notify(Notify fn, int event)
@@ -213,6 +230,10 @@ private:
                       c_->reader, hex32(state.dwEventState));
                 ombrix::platform::sleep_ms(kPollIntervalMs);
             }
+            // The session's context is gone (its release cancelled the wait):
+            // the wait ends as one on that context would.
+            if (result != SCARD_S_SUCCESS && session_gone())
+                result = SCARD_E_INVALID_HANDLE;
 
             if (result == SCARD_S_SUCCESS) {
                 if (!report(state.dwEventState))
@@ -228,10 +249,19 @@ private:
             }
             believed_ = next_wait_state(state.dwEventState);
 
-            MonitorTable& t = table();
-            std::lock_guard lock(t.mutex);
-            if (t.g_bMonitoring == 0 || !current_locked())
+            bool gone = false;
+            {
+                MonitorTable& t = table();
+                std::lock_guard lock(t.mutex);
+                if (t.g_bMonitoring == 0 || !current_locked())
+                    return;
+                gone = c_->control->session_gone;
+            }
+            if (gone) { // released while no wait was in progress
+                survives(SCARD_E_INVALID_HANDLE);
+                end_everyone();
                 return;
+            }
         }
     }
 
@@ -340,7 +370,7 @@ long check_reader_name(const char* reader)
 
 struct StartRequest {
     const char* reader;
-    SCARDCONTEXT context; // 0: the shared monitoring context
+    SCARDCONTEXT session; // the member form: the session's context; 0: the static form
     Notify internal;
     Notify external;
     int checkDup;
@@ -351,8 +381,7 @@ struct StartRequest {
 long start_locked(MonitorTable& t, const StartRequest& request)
 {
     const auto& api = ombrix::platform::pcsc();
-    SCARDCONTEXT context = request.context;
-    if (context == 0) {
+    if (request.session == 0) {
         if (t.g_hMonitorContext == 0) {
             trace(1, "\tSCardEstablishContext 1\n");
             SCARDCONTEXT established = 0;
@@ -365,7 +394,6 @@ long start_locked(MonitorTable& t, const StartRequest& request)
         } else {
             trace(1, "\tcontext already set - 0x%08x\n", hex32(t.g_hMonitorContext));
         }
-        context = t.g_hMonitorContext;
     }
 
     if (request.checkDup) {
@@ -383,10 +411,17 @@ long start_locked(MonitorTable& t, const StartRequest& request)
 
     auto control = std::make_shared<MonitorControl>(MonitorControl{t.generation, false});
     auto record = std::make_unique<MONITOR_THREAD>();
+    auto handed = std::make_unique<MONITOR_CONTEXT>();
+    SCARDCONTEXT context = 0;
+    if (const LONG result = api.EstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
+        result != SCARD_S_SUCCESS) {
+        trace(1, "\tcan't estabilish context - 0x%08x\n", hex32(result));
+        return result;
+    }
     std::strcpy(record->reader, request.reader); // the length was checked
     record->context = context;
+    record->session = request.session;
     record->control = control;
-    auto handed = std::make_unique<MONITOR_CONTEXT>();
     handed->context = context;
     std::strcpy(handed->reader, request.reader);
     handed->internal = request.internal;
@@ -398,7 +433,8 @@ long start_locked(MonitorTable& t, const StartRequest& request)
     if (error != 0) {
         trace(1, "\terror starting monitor : %08x\n", hex32(error));
         ombrix::platform::set_last_error(error);
-        return error; // the record and the context go with their owners
+        api.ReleaseContext(context);
+        return error; // the record goes with its owner
     }
     handed.release(); // the thread's now
     record->id = record->thread.id();
@@ -481,6 +517,21 @@ void wait_for_threads(MonitorTable& t, Stopped& stopped)
 
 namespace ombrix::session {
 
+void end_monitors_of(SCARDCONTEXT session)
+{
+    if (session == 0)
+        return;
+    MonitorTable& t = table();
+    std::lock_guard lock(t.mutex);
+    for (int i = 0; i < t.g_nMonitorThreads; ++i) {
+        MONITOR_THREAD* m = t.g_MonitorThreads[i];
+        if (m == nullptr || m->session != session || m->control->ended)
+            continue;
+        m->control->session_gone = true;
+        ombrix::platform::pcsc().Cancel(m->context);
+    }
+}
+
 bool wait_until_monitors_running_at_most(int running, std::chrono::milliseconds timeout)
 {
     MonitorTable& t = table();
@@ -534,8 +585,8 @@ void CCardSession::StopCardMonitoring()
             // The threads read no messages: they end through the generation
             // and the cancelled waits.
             trace(1, "\tstopping thread - %d\n", static_cast<int>(m->id));
-            if (m->context != t.g_hMonitorContext)
-                api.Cancel(m->context); // a session's context: its waits end as well
+            if (!m->control->ended)
+                api.Cancel(m->context);
             stopped.monitors[stopped.count++] = std::move(m);
         }
         t.g_nMonitorThreads = 0;

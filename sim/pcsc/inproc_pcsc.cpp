@@ -400,8 +400,16 @@ LONG release_context(SCARDCONTEXT context)
 {
     auto& s = state();
     std::lock_guard lock(s.mutex);
-    if (long e = s.enter(PcscCall::ReleaseContext))
+    if (long e = s.enter(PcscCall::ReleaseContext)) {
+        // pcsc-lite forgets the context on the client's side even when the
+        // service is gone.
+        if (s.service_stopped && e == static_cast<long>(SCARD_E_NO_SERVICE) &&
+            s.contexts.erase(context) != 0) {
+            std::erase_if(s.handles, [context](const auto& h) { return h.second.context == context; });
+            s.changed.notify_all();
+        }
         return e;
+    }
     if (s.contexts.erase(context) == 0)
         return SCARD_E_INVALID_HANDLE;
     // Releasing a context closes its connections, as pcsc-lite does.

@@ -7,8 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -138,6 +143,81 @@ TEST_F(LibraryE2E, ARemovedCardGivesAPcscErrorAndComesBackOnReinsertion)
     ASSERT_EQ(ctl("sim-insert main"), 0);
     ASSERT_EQ(session.Connect(kReader0), 0);
     EXPECT_EQ(send(session, 0xA4, 0x00, 0x00, {0x3F, 0x00}).sw, 0x9000u);
+}
+
+// Monitors blocked in their waits must leave every other PC/SC call of the
+// process free. pcsc-lite holds a context's lock for the whole of a blocking
+// SCardGetStatusChange and looks contexts up under a process-wide lock: ten
+// monitors waiting on one context, or a monitor waiting on the session's own
+// context, used to freeze the session's exchanges until a card event came.
+class MonitorsAndExchanges : public LibraryE2E {
+protected:
+    static void on_event(char* reader, int event)
+    {
+        std::lock_guard lock(mutex_);
+        if (event == 1 && std::strcmp(reader, kReader0) == 0)
+            ++present_;
+        changed_.notify_all();
+    }
+
+    // Whether `count` monitors of reader 0 announced the card; bounded, so a
+    // monitor that never starts fails the test instead of hanging it.
+    static bool announced(int count)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return present_ >= count; });
+    }
+
+    // 20 SELECT MF exchanges, run apart so that a freeze is seen as one.
+    bool exchanges_complete()
+    {
+        auto done = std::async(std::launch::async, [this] {
+            for (int i = 0; i < 20; ++i)
+                if (send(session, 0xA4, 0x00, 0x00, {0x3F, 0x00}).sw != 0x9000u)
+                    return false;
+            return true;
+        });
+        const bool finished = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        // A stop cancels the waits, which frees a frozen exchange too.
+        CCardSession::StopCardMonitoring();
+        return finished && done.get();
+    }
+
+    void SetUp() override
+    {
+        LibraryE2E::SetUp();
+        present_ = 0;
+    }
+    void TearDown() override
+    {
+        CCardSession::StopCardMonitoring();
+        LibraryE2E::TearDown();
+    }
+
+    static inline std::mutex mutex_;
+    static inline std::condition_variable changed_;
+    static inline int present_ = 0;
+};
+
+TEST_F(MonitorsAndExchanges, TenNamedMonitorsLeaveASessionFree)
+{
+    char reader0[] = "Virtual PCD 00 00";
+    char reader1[] = "Virtual PCD 00 01";
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(CCardSession::StartCardMonitoringEx(reader0, on_event, 0, 1), 0);
+        ASSERT_EQ(CCardSession::StartCardMonitoringEx(reader1, on_event, 0, 1), 0);
+    }
+    ASSERT_TRUE(announced(5));
+    ASSERT_EQ(session.Connect(kReader0), 0);
+    EXPECT_TRUE(exchanges_complete()) << "exchanges froze while the monitors waited";
+}
+
+TEST_F(MonitorsAndExchanges, ASessionsOwnMonitorLeavesItsExchangesFree)
+{
+    ASSERT_EQ(session.Connect(kReader0), 0);
+    ASSERT_EQ(session.StartCardMonitoring(on_event, nullptr, 0), 0);
+    ASSERT_TRUE(announced(1));
+    EXPECT_TRUE(exchanges_complete()) << "exchanges froze while the session's monitor waited";
 }
 
 } // namespace

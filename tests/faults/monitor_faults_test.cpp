@@ -137,8 +137,8 @@ TEST_F(MonitorFaults, TheServiceStoppingEndsTheMonitorAndANewStartWorksAfterward
     ASSERT_TRUE(events_.wait([&] { return events_.blocked > 0; }));
     pcsc().stop_service();
     ASSERT_TRUE(ombrix::session::wait_until_monitors_running_at_most(0, 10s));
-    // The service is back before the stop: the in-process PC/SC, unlike
-    // pcsc-lite, keeps a context whose release failed.
+    // The thread's own context went with the service; the shared one is
+    // released by the stop.
     pcsc().start_service();
     CCardSession::StopCardMonitoring();
     EXPECT_EQ(pcsc().open_contexts(), 0);

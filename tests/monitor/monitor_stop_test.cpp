@@ -34,8 +34,9 @@ TEST_F(MonitorTest, StartAfterStopEstablishesTheSharedContextAgain)
 
     ASSERT_EQ(CCardSession::StartCardMonitoringEx(name, external_notify, 1, 1), 0);
     ASSERT_TRUE(g_recorder.wait_for(2));
-    EXPECT_EQ(pcsc().calls(PcscCall::EstablishContext), 2);
-    EXPECT_EQ(pcsc().open_contexts(), 1);
+    // Each start: the shared context, then the thread's own.
+    EXPECT_EQ(pcsc().calls(PcscCall::EstablishContext), 4);
+    EXPECT_EQ(pcsc().open_contexts(), 2);
     pcsc().reader("R").remove();
     ASSERT_TRUE(g_recorder.wait_for(3));
     EXPECT_EQ(g_recorder.seen()[2], (Notification{"R", 3, 'e'}));
