@@ -82,24 +82,6 @@ struct Sweep {
     std::function<long(const std::function<long(std::function<long()>)>&)> run;
 };
 
-// A length-prefixed file of 600 bytes.
-Bytes file_image()
-{
-    Bytes file{0x02, 0x58};
-    const Bytes content = pattern(600);
-    file.insert(file.end(), content.begin(), content.end());
-    return file;
-}
-
-template <class Card>
-std::unique_ptr<Card> connected()
-{
-    auto card = std::make_unique<Card>();
-    card->InitRM();
-    card->Connect("R");
-    return card;
-}
-
 // `counted` runs its argument with the allocation failure armed.
 using Counted = std::function<long(std::function<long()>)>;
 
@@ -266,7 +248,7 @@ TEST_P(AllocSweep, EveryFailingAllocationEndsInANamedResultWithNothingLeft)
     // Once without counting: what stays for the life of the process (the
     // cipher engine's fetched algorithms) is in place before the sweep.
     {
-        pcsc().add_reader("R", std::make_shared<FileCard>(file_image()));
+        pcsc().add_reader("R", std::make_shared<FileCard>(prefixed(pattern(600))));
         alloc::Pause pause;
         const long rc = GetParam().run([](std::function<long()> call) { return call(); });
         ASSERT_EQ(rc, 0) << "the call succeeds without failing allocations";
@@ -274,7 +256,7 @@ TEST_P(AllocSweep, EveryFailingAllocationEndsInANamedResultWithNothingLeft)
     long n = 1;
     for (; n <= kLimit; ++n) {
         pcsc().reset();
-        pcsc().add_reader("R", std::make_shared<FileCard>(file_image()));
+        pcsc().add_reader("R", std::make_shared<FileCard>(prefixed(pattern(600))));
         bool reached = false;
         long live_after_call = 0;
         long rc = 0;

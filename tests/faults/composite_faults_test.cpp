@@ -85,14 +85,6 @@ constexpr std::size_t kBridgeRead = 50;
 constexpr std::uint8_t kSentinel = 0xEE;
 constexpr unsigned long kLengthSentinel = 0xEEEE;
 
-Bytes prefixed(const Bytes& content)
-{
-    Bytes file{static_cast<std::uint8_t>(content.size() >> 8),
-               static_cast<std::uint8_t>(content.size())};
-    file.insert(file.end(), content.begin(), content.end());
-    return file;
-}
-
 // What the card's file starts as: a length-prefixed file of its own content.
 Bytes initial_file(Op op)
 {
@@ -136,14 +128,39 @@ protected:
     std::shared_ptr<FileCard> card_;
 };
 
-// A card object, connected (the file card serves its one file without a SELECT).
-template <class Card>
-std::unique_ptr<Card> connected()
+// A length-prefixed file read whole: all of its content, or nothing written.
+template <class Read>
+long read_whole(Read read, bool fails, const Bytes& content)
 {
-    auto card = std::make_unique<Card>();
-    EXPECT_EQ(card->InitRM(), 1);
-    EXPECT_EQ(card->Connect("R"), 0);
-    return card;
+    std::array<unsigned char, 700> buf;
+    buf.fill(kSentinel);
+    unsigned long len = buf.size();
+    const long rc = read(buf.data(), &len);
+    if (!fails) {
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(len, content.size());
+        EXPECT_EQ(slice(Bytes(buf.begin(), buf.end()), 0, content.size()), content);
+    } else {
+        EXPECT_EQ(len, buf.size()) << "length written after a failure";
+        EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](auto b) { return b == kSentinel; }))
+            << "buffer written after a failure";
+    }
+    return rc;
+}
+
+// A length-prefixed file written in chunks: the card's file holds exactly the
+// whole chunks it acknowledged.
+template <class Write>
+long write_whole(Write write, const FileCard& card, const Bytes& file_before, const Cell& c,
+                 Bytes content, std::size_t chunk)
+{
+    const long rc = write(content);
+    const Bytes written = prefixed(content);
+    const std::size_t chunks = c.fault == Fault::Twice ? static_cast<std::size_t>(c.position - 1) : 3;
+    Bytes expected = file_before;
+    std::copy_n(written.begin(), std::min(written.size(), chunks * chunk), expected.begin());
+    EXPECT_EQ(card.file(), expected);
+    return rc;
 }
 
 TEST_P(CompositeFaults, ResultOutputsAndCardStateFollowTheFault)
@@ -151,50 +168,42 @@ TEST_P(CompositeFaults, ResultOutputsAndCardStateFollowTheFault)
     const Cell c = GetParam();
     const bool fails = c.fault == Fault::Twice;
     const Bytes file_before = card_->file();
+    const auto ulen = [](const Bytes& b) { return static_cast<unsigned long>(b.size()); };
+
+    const bool r1 = c.op.op == Op::R1ReadFile || c.op.op == Op::R1WriteFile;
+    std::unique_ptr<CCardSession> session;
+    if (r1)
+        session = connected<COmbrixR1>();
+    else
+        session = connected<COmbrixR2>();
+    auto* card1 = static_cast<COmbrixR1*>(session.get());
+    auto* card2 = static_cast<COmbrixR2*>(session.get());
+    arm(c);
 
     long rc = -12345;
     switch (c.op.op) {
-    case Op::R1ReadFile: {
-        auto r1 = connected<COmbrixR1>();
-        arm(c);
-        std::array<unsigned char, 700> buf;
-        buf.fill(kSentinel);
-        unsigned long len = buf.size();
-        rc = r1->ReadBinaryFile(buf.data(), &len);
-        if (!fails) {
-            ASSERT_EQ(rc, 0);
-            EXPECT_EQ(len, kR1Content);
-            EXPECT_EQ(Bytes(buf.begin(), buf.begin() + kR1Content), pattern(kR1Content, 1));
-        } else {
-            EXPECT_EQ(len, buf.size()) << "length written after a failure";
-            EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](auto b) { return b == kSentinel; }))
-                << "buffer written after a failure";
-        }
-        EXPECT_EQ(r1->Disconnect(), 0);
+    case Op::R1ReadFile:
+        rc = read_whole([&](unsigned char* b, unsigned long* l) { return card1->ReadBinaryFile(b, l); },
+                        fails, pattern(kR1Content, 1));
         break;
-    }
-    case Op::R1WriteFile: {
-        auto r1 = connected<COmbrixR1>();
-        arm(c);
-        Bytes content = pattern(kR1Content, 9);
-        rc = r1->WriteBinaryFile(content.data(), static_cast<unsigned long>(content.size()));
-        const Bytes written = prefixed(content);
-        // Whole chunks of 255 bytes, exactly those the card acknowledged.
-        const std::size_t chunks = fails ? static_cast<std::size_t>(c.position - 1) : 3;
-        const std::size_t upto = std::min(written.size(), chunks * 255);
-        Bytes expected = file_before;
-        std::copy_n(written.begin(), upto, expected.begin());
-        EXPECT_EQ(card_->file(), expected);
-        EXPECT_EQ(r1->Disconnect(), 0);
+    case Op::R2ReadFile:
+        rc = read_whole(
+            [&](unsigned char* b, unsigned long* l) { return card2->ReadBinaryFile(b, l, nullptr); },
+            fails, pattern(kR2Content, 3));
         break;
-    }
+    case Op::R1WriteFile:
+        rc = write_whole([&](Bytes& d) { return card1->WriteBinaryFile(d.data(), ulen(d)); }, *card_,
+                         file_before, c, pattern(kR1Content, 9), 255);
+        break;
+    case Op::R2WriteFile:
+        rc = write_whole([&](Bytes& d) { return card2->WriteBinaryFile(d.data(), ulen(d), nullptr); },
+                         *card_, file_before, c, pattern(kR2Content, 11), 112);
+        break;
     case Op::R2ReadBinary: {
-        auto r2 = connected<COmbrixR2>();
-        arm(c);
         std::array<unsigned char, kR2Read> buf;
         buf.fill(kSentinel);
         unsigned long len = kR2Read;
-        rc = r2->cmdREAD_BINARY(buf.data(), &len, nullptr);
+        rc = card2->cmdREAD_BINARY(buf.data(), &len, nullptr);
         EXPECT_EQ(len, kR2Read) << "cmdREAD_BINARY never writes the length";
         // The chunks that arrived stay; nothing after them is touched.
         const std::size_t arrived =
@@ -203,45 +212,10 @@ TEST_P(CompositeFaults, ResultOutputsAndCardStateFollowTheFault)
                   slice(file_before, 0, arrived));
         EXPECT_TRUE(std::all_of(buf.begin() + static_cast<long>(arrived), buf.end(),
                                 [](auto b) { return b == kSentinel; }));
-        EXPECT_EQ(r2->Disconnect(), 0);
-        break;
-    }
-    case Op::R2ReadFile: {
-        auto r2 = connected<COmbrixR2>();
-        arm(c);
-        std::array<unsigned char, 400> buf;
-        buf.fill(kSentinel);
-        unsigned long len = buf.size();
-        rc = r2->ReadBinaryFile(buf.data(), &len, nullptr);
-        if (!fails) {
-            ASSERT_EQ(rc, 0);
-            EXPECT_EQ(len, kR2Content);
-            EXPECT_EQ(Bytes(buf.begin(), buf.begin() + kR2Content), pattern(kR2Content, 3));
-        } else {
-            EXPECT_EQ(len, buf.size());
-            EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](auto b) { return b == kSentinel; }));
-        }
-        EXPECT_EQ(r2->Disconnect(), 0);
-        break;
-    }
-    case Op::R2WriteFile: {
-        auto r2 = connected<COmbrixR2>();
-        arm(c);
-        Bytes content = pattern(kR2Content, 11);
-        rc = r2->WriteBinaryFile(content.data(), static_cast<unsigned long>(content.size()), nullptr);
-        const Bytes written = prefixed(content);
-        const std::size_t chunks = fails ? static_cast<std::size_t>(c.position - 1) : 3;
-        const std::size_t upto = std::min(written.size(), chunks * 112);
-        Bytes expected = file_before;
-        std::copy_n(written.begin(), upto, expected.begin());
-        EXPECT_EQ(card_->file(), expected);
-        EXPECT_EQ(r2->Disconnect(), 0);
         break;
     }
     case Op::CreateKpri: {
-        auto r2 = connected<COmbrixR2>();
-        arm(c);
-        rc = r2->Create_Kpri(0x01, COmbrixR2::ALGO_RSA, 64, 0, nullptr, nullptr, nullptr);
+        rc = card2->Create_Kpri(0x01, COmbrixR2::ALGO_RSA, 64, 0, nullptr, nullptr, nullptr);
         int put_data = 0;
         for (const auto& cmd : card_->received())
             put_data += cmd.size() > 4 && cmd[1] == 0xDA;
@@ -253,17 +227,14 @@ TEST_P(CompositeFaults, ResultOutputsAndCardStateFollowTheFault)
         if (life_cycle_lost) {
             EXPECT_EQ(rc, 0);
         }
-        EXPECT_EQ(r2->Disconnect(), 0);
         break;
     }
     case Op::Bridge: {
-        auto r2 = connected<COmbrixR2>();
-        arm(c);
         SMFLAGS both{1, 1};
         std::array<unsigned char, kBridgeRead> buf;
         buf.fill(kSentinel);
         unsigned long len = kBridgeRead;
-        rc = r2->cmdREAD_BINARY(buf.data(), &len, &both);
+        rc = card2->cmdREAD_BINARY(buf.data(), &len, &both);
         const auto count = [&](std::uint8_t ins) {
             int n = 0;
             for (const auto& cmd : card_->received())
@@ -278,7 +249,7 @@ TEST_P(CompositeFaults, ResultOutputsAndCardStateFollowTheFault)
             // when the derivation was what failed.
             pcsc().clear_faults();
             const int derivations = count(0xCA);
-            ASSERT_EQ(r2->cmdREAD_BINARY(buf.data(), &len, &both), 0);
+            ASSERT_EQ(card2->cmdREAD_BINARY(buf.data(), &len, &both), 0);
             EXPECT_EQ(count(0xCA) - derivations, c.position == 1 ? 1 : 0);
         } else {
             ASSERT_EQ(rc, 0);
@@ -286,10 +257,11 @@ TEST_P(CompositeFaults, ResultOutputsAndCardStateFollowTheFault)
         }
         EXPECT_EQ(Bytes(buf.begin(), buf.end()), slice(file_before, 0, kBridgeRead));
         EXPECT_EQ(count(0xB0), 1);
-        EXPECT_EQ(r2->Disconnect(), 0);
         break;
     }
     }
+    EXPECT_EQ(session->Disconnect(), 0);
+    session.reset();
 
     if (fails) {
         EXPECT_EQ(rc, c.op.op == Op::CreateKpri && c.position == 1 ? 0 : c.error)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -27,9 +28,23 @@ inline Bytes slice(const Bytes& bytes, std::size_t from, std::size_t n)
                  bytes.begin() + static_cast<long>(from + n));
 }
 
-inline std::string answer_hex(const Bytes& data, const char* sw = "9000")
+// A file of the two card generations: a two-byte length, then the content.
+inline Bytes prefixed(const Bytes& content)
 {
-    return to_hex(data) + sw;
+    Bytes file{static_cast<std::uint8_t>(content.size() >> 8),
+               static_cast<std::uint8_t>(content.size())};
+    file.insert(file.end(), content.begin(), content.end());
+    return file;
+}
+
+// A card object of class `Card`, connected to reader "R".
+template <class Card>
+std::unique_ptr<Card> connected()
+{
+    auto card = std::make_unique<Card>();
+    EXPECT_EQ(card->InitRM(), 1);
+    EXPECT_EQ(card->Connect("R"), 0);
+    return card;
 }
 
 constexpr long pcsc_code(unsigned long code) { return static_cast<long>(code); }

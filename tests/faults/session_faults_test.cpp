@@ -8,9 +8,11 @@
 #include "tests/faults/lying_pcsc.h"
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace ombrix::test {
 namespace {
@@ -35,7 +37,9 @@ TEST_P(EstablishFaults, InitRmWaitsThroughSleepsAndLeavesNoContextWhenItGivesUp)
         const int rc = session.InitRM();
         if (times == InprocPcsc::kAlways) {
             EXPECT_EQ(rc, 0);
+            EXPECT_EQ(pcsc().calls(PcscCall::EstablishContext), 201);
             EXPECT_EQ(g_sleeps.load(), 200) << "the wait is bounded";
+            EXPECT_EQ(g_slept_ms.load(), 200u * 250u);
             EXPECT_EQ(pcsc().open_contexts(), 0);
             // Nothing can be sent without a context.
             unsigned char sw1 = 0x11, sw2 = 0x22;
@@ -196,53 +200,74 @@ INSTANTIATE_TEST_SUITE_P(
 
 // -- the exchange ----------------------------------------------------------------------
 
+// A session connected to reader "R", whose card answers 01 02 03 90 00 to
+// everything; at the end the session disconnects and nothing stays open.
+template <class Cell>
+class ConnectedFaults : public PcscTest, public ::testing::WithParamInterface<Cell> {
+protected:
+    void SetUp() override
+    {
+        PcscTest::SetUp();
+        scripted_reader("R")->otherwise("0102039000");
+        pcsc().reader("R").set_vendor("Vendor Nine");
+        ASSERT_EQ(session_->InitRM(), 1);
+        ASSERT_EQ(session_->Connect("R"), 0);
+    }
+    void TearDown() override
+    {
+        lying_.reset();
+        EXPECT_EQ(session_->Disconnect(), 0);
+        session_.reset();
+        expect_nothing_left_open();
+        PcscTest::TearDown();
+    }
+    std::optional<CCardSession> session_{std::in_place};
+    std::unique_ptr<LyingPcsc> lying_;
+};
+
 struct SendCell {
     long error; // 0: a lie about the answer's length instead
     Lie lie;
     int times;
 };
 
-class SendFaults : public PcscTest, public ::testing::WithParamInterface<SendCell> {};
+using SendFaults = ConnectedFaults<SendCell>;
 
 TEST_P(SendFaults, AFailedExchangeWritesNoOutput)
 {
     const auto [error, lie, times] = GetParam();
-    scripted_reader("R")->otherwise("0102039000");
-    std::unique_ptr<LyingPcsc> lying;
-    {
-        CCardSession session;
-        ASSERT_EQ(session.InitRM(), 1);
-        ASSERT_EQ(session.Connect("R"), 0);
-        if (error != 0)
-            pcsc().fail(PcscCall::Transmit, error, times);
-        else
-            lying = std::make_unique<LyingPcsc>(lie);
-        std::array<unsigned char, 256> resp;
-        resp.fill(kSentinel());
-        unsigned char len = 0x77, sw1 = 0x11, sw2 = 0x22;
-        const long rc =
-            session.Send(APDU{0, 0xCA, 0x01, 0x81, 0, nullptr, 0x10}, resp.data(), &len, &sw1, &sw2);
-        const bool fails = error == 0 || times == 2;
-        if (fails) {
-            // No status word where the platform says one is: no answer at all.
-            EXPECT_EQ(rc, error != 0 ? error : OMBRIX_E_SHORT_RESPONSE);
-            EXPECT_EQ(len, 0x77);
-            EXPECT_EQ(sw1, 0x11);
-            EXPECT_EQ(sw2, 0x22);
-            EXPECT_TRUE(std::all_of(resp.begin(), resp.end(),
-                                    [](auto b) { return b == kSentinel(); }));
-        } else {
-            EXPECT_EQ(rc, 0);
-            EXPECT_EQ(len, 3);
-            EXPECT_EQ(sw1, 0x90);
-            EXPECT_EQ(sw2, 0x00);
-        }
-        lying.reset();
-        EXPECT_EQ(pcsc().calls(PcscCall::Reconnect),
-                  error == pcsc_code(SCARD_W_RESET_CARD) ? 1 : 0);
-        EXPECT_EQ(session.Disconnect(), 0);
+    if (error != 0)
+        pcsc().fail(PcscCall::Transmit, error, times);
+    else
+        lying_ = std::make_unique<LyingPcsc>(lie);
+    std::array<unsigned char, 256> resp;
+    resp.fill(kSentinel());
+    unsigned char len = 0x77, sw1 = 0x11, sw2 = 0x22;
+    TraceCapture trace;
+    const long rc =
+        session_->Send(APDU{0, 0xCA, 0x01, 0x81, 0, nullptr, 0x10}, resp.data(), &len, &sw1, &sw2);
+    const bool fails = error == 0 || times == 2;
+    if (fails) {
+        // No status word where the platform says one is: no answer at all.
+        EXPECT_EQ(rc, error != 0 ? error : OMBRIX_E_SHORT_RESPONSE);
+        EXPECT_EQ(len, 0x77);
+        EXPECT_EQ(sw1, 0x11);
+        EXPECT_EQ(sw2, 0x22);
+        EXPECT_TRUE(std::all_of(resp.begin(), resp.end(),
+                                [](auto b) { return b == kSentinel(); }));
+        char errval[32];
+        std::snprintf(errval, sizeof errval, ";errval = %08x\n", static_cast<std::uint32_t>(rc));
+        EXPECT_NE(trace.text().find(errval), std::string::npos) << errval;
+    } else {
+        // The second attempt's answer, with the receive length restored.
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(len, 3);
+        EXPECT_EQ(to_hex({resp.data(), 3}), "010203");
+        EXPECT_EQ(sw1, 0x90);
+        EXPECT_EQ(sw2, 0x00);
     }
-    expect_nothing_left_open();
+    EXPECT_EQ(pcsc().calls(PcscCall::Transmit), error != 0 ? 2 : 1);
+    EXPECT_EQ(pcsc().calls(PcscCall::Reconnect), error == pcsc_code(SCARD_W_RESET_CARD) ? 1 : 0);
 }
 
 std::vector<SendCell> send_cells()
@@ -276,39 +301,27 @@ struct AttribCell {
     long expected;
 };
 
-class AttribFaults : public PcscTest, public ::testing::WithParamInterface<AttribCell> {};
+using AttribFaults = ConnectedFaults<AttribCell>;
 
 TEST_P(AttribFaults, GetAtrWritesTheLengthOnlyForAnAtrThatFits)
 {
     const AttribCell c = GetParam();
-    scripted_reader("R");
-    {
-        CCardSession session;
-        ASSERT_EQ(session.InitRM(), 1);
-        ASSERT_EQ(session.Connect("R"), 0);
-        std::unique_ptr<LyingPcsc> lying;
-        if (c.error != 0)
-            pcsc().fail(c.call, c.error);
-        if (c.lie != Lie::None)
-            lying = std::make_unique<LyingPcsc>(c.lie);
-        std::array<unsigned char, 64> atr;
-        atr.fill(kSentinel());
-        unsigned long length = c.capacity;
-        EXPECT_EQ(session.GetATR(atr.data(), &length), c.expected);
-        if (c.expected != 0) {
-            EXPECT_EQ(length, c.capacity) << "length written after a failure";
-        } else {
-            EXPECT_EQ(length, ScriptedCard::default_atr().size());
-            EXPECT_EQ(Bytes(atr.begin(), atr.begin() + static_cast<long>(length)),
-                      ScriptedCard::default_atr());
-        }
-        lying.reset();
-        EXPECT_EQ(session.Disconnect(), 0);
+    if (c.error != 0)
+        pcsc().fail(c.call, c.error);
+    if (c.lie != Lie::None)
+        lying_ = std::make_unique<LyingPcsc>(c.lie);
+    std::array<unsigned char, 64> atr;
+    atr.fill(kSentinel());
+    unsigned long length = c.capacity;
+    EXPECT_EQ(session_->GetATR(atr.data(), &length), c.expected);
+    if (c.expected != 0) {
+        EXPECT_EQ(length, c.capacity) << "length written after a failure";
+    } else {
+        EXPECT_EQ(length, ScriptedCard::default_atr().size());
+        EXPECT_EQ(Bytes(atr.begin(), atr.begin() + static_cast<long>(length)),
+                  ScriptedCard::default_atr());
     }
-    expect_nothing_left_open();
 }
-
-const unsigned long kAtrSize = static_cast<unsigned long>(ScriptedCard::default_atr().size());
 
 INSTANTIATE_TEST_SUITE_P(
     Matrix, AttribFaults,
@@ -325,23 +338,12 @@ INSTANTIATE_TEST_SUITE_P(
         AttribCell{"StatusFallbackRemoved", PcscCall::Status, pcsc_code(SCARD_W_REMOVED_CARD),
                    Lie::AttribUnsupported, 64, pcsc_code(SCARD_W_REMOVED_CARD)},
         AttribCell{"StatusFallbackShortBuffer", PcscCall::Status, 0, Lie::AttribUnsupported, 4,
-                   pcsc_code(SCARD_E_INSUFFICIENT_BUFFER)}),
+                   pcsc_code(SCARD_E_INSUFFICIENT_BUFFER)},
+        // GetAttrib does not serve the ATR; SCardStatus claims more than it wrote.
+        AttribCell{"StatusLongerThanBuffer", PcscCall::GetAttrib,
+                   pcsc_code(SCARD_E_UNSUPPORTED_FEATURE), Lie::StatusOversized, 4,
+                   OMBRIX_E_BUFFER_TOO_SMALL}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PcscTest, AnAtrLongerThanTheBufferThroughStatusIsRefused)
-{
-    scripted_reader("R");
-    CCardSession session;
-    ASSERT_EQ(session.InitRM(), 1);
-    ASSERT_EQ(session.Connect("R"), 0);
-    // GetAttrib does not serve the ATR; SCardStatus claims more than it wrote.
-    pcsc().fail(PcscCall::GetAttrib, pcsc_code(SCARD_E_UNSUPPORTED_FEATURE));
-    LyingPcsc lying(Lie::StatusOversized);
-    std::array<unsigned char, 64> atr{};
-    unsigned long length = 4;
-    EXPECT_EQ(session.GetATR(atr.data(), &length), OMBRIX_E_BUFFER_TOO_SMALL);
-    EXPECT_EQ(length, 4u);
-}
 
 struct VendorCell {
     long error;
@@ -349,35 +351,29 @@ struct VendorCell {
     long expected;
 };
 
-class VendorFaults : public PcscTest, public ::testing::WithParamInterface<VendorCell> {};
+using VendorFaults = ConnectedFaults<VendorCell>;
 
 TEST_P(VendorFaults, GetManufacturerFreesThePlatformBufferOnEveryPath)
 {
     const auto [error, capacity, expected] = GetParam();
-    scripted_reader("R");
-    pcsc().reader("R").set_vendor("Vendor Nine");
-    {
-        CCardSession session;
-        ASSERT_EQ(session.InitRM(), 1);
-        ASSERT_EQ(session.Connect("R"), 0);
-        if (error != 0)
-            pcsc().fail(PcscCall::GetAttrib, error);
-        std::array<unsigned char, 64> name;
-        name.fill(kSentinel());
-        long len = capacity;
-        EXPECT_EQ(session.GetManufacturer(name.data(), len), expected);
-        EXPECT_EQ(pcsc().outstanding_allocations(), 0);
-        if (expected == 0)
-            EXPECT_EQ(len, 11);
-        else
-            EXPECT_EQ(len, capacity);
-        EXPECT_EQ(session.Disconnect(), 0);
+    if (error != 0)
+        pcsc().fail(PcscCall::GetAttrib, error);
+    std::array<unsigned char, 64> name;
+    name.fill(kSentinel());
+    long len = capacity;
+    EXPECT_EQ(session_->GetManufacturer(name.data(), len), expected);
+    EXPECT_EQ(pcsc().outstanding_allocations(), 0);
+    if (expected == 0) {
+        EXPECT_EQ(len, 11);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(name.data()), 11), "Vendor Nine");
+    } else {
+        EXPECT_EQ(len, capacity);
+        EXPECT_EQ(name[0], kSentinel());
     }
-    expect_nothing_left_open();
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, VendorFaults,
-                         ::testing::Values(VendorCell{0, 64, 0}, VendorCell{0, 4, 1},
+                         ::testing::Values(VendorCell{0, 64, 0}, VendorCell{0, 11, 0}, VendorCell{0, 4, 1},
                                            VendorCell{0, -1, 1},
                                            VendorCell{pcsc_code(SCARD_W_REMOVED_CARD), 64,
                                                       pcsc_code(SCARD_W_REMOVED_CARD)},
@@ -386,28 +382,20 @@ INSTANTIATE_TEST_SUITE_P(Matrix, VendorFaults,
 
 // -- card transactions -----------------------------------------------------------------
 
-class TransactionFaults : public PcscTest, public ::testing::WithParamInterface<long> {};
+using TransactionFaults = ConnectedFaults<long>;
 
 TEST_P(TransactionFaults, AFailedLockOrUnlockLeavesNoTransactionOpen)
 {
-    scripted_reader("R")->otherwise("9000");
-    {
-        CCardSession session;
-        ASSERT_EQ(session.InitRM(), 1);
-        ASSERT_EQ(session.Connect("R"), 0);
-        pcsc().fail(PcscCall::BeginTransaction, GetParam());
-        session.LockSC();
-        EXPECT_EQ(pcsc().open_transactions(), 0);
-        session.UnlockSC(); // nothing to end: only traced
-        session.LockSC();
-        EXPECT_EQ(pcsc().open_transactions(), 1);
-        pcsc().fail(PcscCall::EndTransaction, GetParam());
-        session.UnlockSC();
-        session.UnlockSC();
-        EXPECT_EQ(pcsc().open_transactions(), 0);
-        EXPECT_EQ(session.Disconnect(), 0);
-    }
-    expect_nothing_left_open();
+    pcsc().fail(PcscCall::BeginTransaction, GetParam());
+    session_->LockSC();
+    EXPECT_EQ(pcsc().open_transactions(), 0);
+    session_->UnlockSC(); // nothing to end: only traced
+    session_->LockSC();
+    EXPECT_EQ(pcsc().open_transactions(), 1);
+    pcsc().fail(PcscCall::EndTransaction, GetParam());
+    session_->UnlockSC();
+    session_->UnlockSC();
+    EXPECT_EQ(pcsc().open_transactions(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, TransactionFaults,

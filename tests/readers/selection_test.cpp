@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -120,23 +121,6 @@ TEST_F(SelectionTest, SilentDialogTakesTheOnlyMatchingCard)
     EXPECT_EQ(pcsc().open_handles(), 0); // it selects, it does not connect
 }
 
-TEST_F(SelectionTest, SilentDialogWithoutASingleMatchFailsLikeACancel)
-{
-    card_reader("Reader A", kAtrA);
-    card_reader("Reader B", kAtrB);
-    EXPECT_EQ(dialog(1), 0);
-    EXPECT_EQ(platform::last_error(), static_cast<long>(SCARD_E_NO_SMARTCARD));
-    EXPECT_EQ(presented_.calls, 0); // never asks
-    EXPECT_EQ(buffer_[0], 'x');
-
-    pcsc().reset();
-    card_reader("Foreign reader", kAtrForeign);
-    platform::set_last_error(0);
-    EXPECT_EQ(dialog(1), 0);
-    EXPECT_EQ(platform::last_error(), static_cast<long>(SCARD_E_NO_SMARTCARD));
-    EXPECT_EQ(pcsc().open_contexts(), 0);
-}
-
 TEST_F(SelectionTest, WithoutRegisteredTypesAnyCardIsOffered)
 {
     write_database("[Foreign]\nATR = 3B 02 0C\nCrypto Provider = Other\n");
@@ -170,67 +154,76 @@ TEST_F(SelectionTest, PresenterIsAskedOnlyWhenTheChoiceIsOpen)
     EXPECT_EQ(presented_.candidates, offered);
 }
 
-TEST_F(SelectionTest, CancellingPresenterFailsTheDialog)
+TEST_F(SelectionTest, AMissingDatabaseOffersAnyCard)
 {
     card_reader("Reader A", kAtrA);
-    card_reader("Reader B", kAtrB);
-    presented_.answer = -1;
-    EXPECT_EQ(dialog(0), 0);
-    EXPECT_EQ(platform::last_error(), static_cast<long>(SCARD_E_NO_SMARTCARD));
-    presented_.answer = 2; // out of range counts as a cancel
-    EXPECT_EQ(dialog(0), 0);
-    EXPECT_EQ(buffer_[0], 'x');
-
-    // No candidate at all: asked anyway, and it cancels.
-    pcsc().reset();
-    presented_.calls = 0;
-    presented_.answer = 0;
-    EXPECT_EQ(dialog(0), 0);
-    EXPECT_EQ(presented_.calls, 1);
-    EXPECT_TRUE(presented_.candidates.empty());
-    EXPECT_EQ(pcsc().open_contexts(), 0);
-}
-
-TEST_F(SelectionTest, PresenterThatThrowsFailsTheDialogAndReleasesItsContext)
-{
-    card_reader("Reader A", kAtrA);
-    card_reader("Reader B", kAtrB);
-    presented_.throw_instead = true;
-    TraceCapture capture;
-    EXPECT_EQ(dialog(0), 0);
-    EXPECT_EQ(platform::last_error(), static_cast<long>(SCARD_E_NO_SMARTCARD));
-    EXPECT_EQ(pcsc().open_contexts(), 0);
-    EXPECT_NE(capture.text().find("OUT -> SmartCardDialog exception!!!\n"), std::string::npos);
-}
-
-TEST_F(SelectionTest, DefaultPresenterCancelsWithoutATerminal)
-{
-    if (platform::stdin_is_terminal())
-        GTEST_SKIP() << "standard input is a terminal: the default presenter would ask";
-    set_selection_presenter(nullptr, nullptr);
-    card_reader("Reader A", kAtrA);
-    card_reader("Reader B", kAtrB);
-    EXPECT_EQ(dialog(0), 0);
-    EXPECT_EQ(platform::last_error(), static_cast<long>(SCARD_E_NO_SMARTCARD));
-}
-
-TEST_F(SelectionTest, FailuresOfThePlatform)
-{
-    card_reader("Reader A", kAtrA);
-    pcsc().fail(PcscCall::EstablishContext, SCARD_E_NO_SERVICE);
-    EXPECT_EQ(dialog(1), 0);
-
-    pcsc().fail(PcscCall::GetStatusChange, SCARD_E_NO_SERVICE);
-    EXPECT_EQ(dialog(1), 0);
-    EXPECT_EQ(platform::last_error(), static_cast<long>(SCARD_E_NO_SMARTCARD));
-    EXPECT_EQ(pcsc().open_contexts(), 0);
-
-    // A missing database: nothing registered, so any card.
     write_database("");
     std::remove(std::getenv("OMBRIX_CARD_DB"));
     EXPECT_EQ(dialog(1), 1);
     EXPECT_STREQ(buffer_, "Reader A");
 }
+
+// The ways the dialog fails: nothing written to the caller's buffer, the
+// dialog's context released, and (but for a context that could not be
+// established) the last error of a cancel.
+struct Refusal {
+    const char* name;
+    std::vector<Bytes> cards; // one reader each
+    int silent;
+    int answer; // the presenter's: -1 cancels, out of range counts as a cancel
+    enum Presenter { NotAsked, Asked, Throws, Default } presenter;
+    std::optional<PcscCall> call; // fails with SCARD_E_NO_SERVICE
+    long last_error;
+};
+
+class SelectionRefusal : public SelectionTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(SelectionRefusal, FailsLikeACancel)
+{
+    const Refusal& r = GetParam();
+    if (r.presenter == Refusal::Default) {
+        if (platform::stdin_is_terminal())
+            GTEST_SKIP() << "standard input is a terminal: the default presenter would ask";
+        set_selection_presenter(nullptr, nullptr);
+    }
+    for (std::size_t i = 0; i < r.cards.size(); ++i)
+        card_reader("Reader " + std::to_string(i), r.cards[i]);
+    if (r.call)
+        pcsc().fail(*r.call, SCARD_E_NO_SERVICE);
+    presented_.answer = r.answer;
+    presented_.throw_instead = r.presenter == Refusal::Throws;
+    TraceCapture capture;
+    EXPECT_EQ(dialog(r.silent), 0);
+    EXPECT_EQ(platform::last_error(), r.last_error);
+    EXPECT_EQ(buffer_[0], 'x');
+    EXPECT_EQ(presented_.calls, r.presenter == Refusal::Asked || r.presenter == Refusal::Throws ? 1 : 0);
+    if (r.presenter == Refusal::Asked && r.cards.empty()) {
+        EXPECT_TRUE(presented_.candidates.empty()) << "no candidate at all: asked anyway";
+    }
+    if (r.presenter == Refusal::Throws) {
+        EXPECT_NE(capture.text().find("OUT -> SmartCardDialog exception!!!\n"), std::string::npos);
+    }
+    EXPECT_EQ(pcsc().open_contexts(), 0);
+}
+
+const long kCancelled = static_cast<long>(SCARD_E_NO_SMARTCARD);
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SelectionRefusal,
+    ::testing::Values(
+        Refusal{"SilentWithTwoMatches", {kAtrA, kAtrB}, 1, -1, Refusal::NotAsked, {}, kCancelled},
+        Refusal{"SilentWithAForeignCardOnly", {kAtrForeign}, 1, -1, Refusal::NotAsked, {}, kCancelled},
+        Refusal{"PresenterCancels", {kAtrA, kAtrB}, 0, -1, Refusal::Asked, {}, kCancelled},
+        Refusal{"PresenterOutOfRange", {kAtrA, kAtrB}, 0, 2, Refusal::Asked, {}, kCancelled},
+        Refusal{"NoCandidate", {}, 0, 0, Refusal::Asked, {}, kCancelled},
+        Refusal{"PresenterThrows", {kAtrA, kAtrB}, 0, 0, Refusal::Throws, {}, kCancelled},
+        Refusal{"DefaultPresenterWithoutATerminal", {kAtrA, kAtrB}, 0, 0, Refusal::Default, {},
+                kCancelled},
+        Refusal{"NoContext", {kAtrA}, 1, 0, Refusal::NotAsked, PcscCall::EstablishContext,
+                static_cast<long>(SCARD_E_NO_SERVICE)},
+        Refusal{"StatusChangeFails", {kAtrA}, 1, 0, Refusal::NotAsked, PcscCall::GetStatusChange,
+                kCancelled}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SelectionTest, MissingOutputsAreRefused)
 {

@@ -1,7 +1,6 @@
-// The exchange: the command bytes sent, the answer handed back, the retry.
+// The exchange: the command bytes sent and the answer handed back. Its PC/SC
+// failures and the retry are cells of the fault matrix (tests/faults).
 #include "tests/session/session_test_util.h"
-
-#include "shell/trace.h"
 
 namespace ombrix::test {
 namespace {
@@ -69,73 +68,56 @@ TEST_F(ExchangeTest, ChannelReplacesOnlyClassZero)
     EXPECT_EQ(sent(), (std::vector<std::string>{"02B00000", "80B00000", "0CB00000"}));
 }
 
-TEST_F(ExchangeTest, ResponseIsSplitIntoDataAndStatusWord)
+// One answer of the card and what Send makes of it. On a failure, the length,
+// the buffer and the status word stay as they were.
+struct Answer {
+    const char* name;
+    std::string answer;
+    unsigned char le;
+    bool buffer;        // a response buffer is given
+    long rc;
+    int len;            // -1: left as it was
+    std::string data;   // the bytes handed back
+    int sw;             // -1: left as it was
+};
+
+const std::string k255 = std::string(255 * 2, 'A') + "9000";
+const std::string k256 = std::string(256 * 2, 'A') + "9000";
+
+class AnswerTest : public ExchangeTest, public ::testing::WithParamInterface<Answer> {};
+
+TEST_P(AnswerTest, SplitIntoDataAndStatusWordOrRefused)
 {
-    card_->answer("90 00").answer("00 01 02 03 04 05 06 07 08 09 6A 82").answer("11 22 61 10");
-    Bytes none;
-    unsigned char resp[256] = {};
-    unsigned char len = 0xAA;
-
-    ASSERT_EQ(send5(make_apdu(0, 0xCA, 1, 0x83, none, 1), resp, &len), 0);
-    EXPECT_EQ(len, 0);
-    EXPECT_EQ(sw1_ * 256 + sw2_, 0x9000);
-
-    ASSERT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), resp, &len), 0);
-    EXPECT_EQ(len, 10);
-    EXPECT_EQ(to_hex({resp, 10}), "00010203040506070809");
-    EXPECT_EQ(sw1_ * 256 + sw2_, 0x6A82);
-
-    // No buffer: the data are dropped, the length keeps its value.
-    len = 0x55;
-    ASSERT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), nullptr, &len), 0);
-    EXPECT_EQ(len, 0x55);
-    EXPECT_EQ(sw1_ * 256 + sw2_, 0x6110);
-}
-
-TEST_F(ExchangeTest, NeverCopiesMoreThanTheCommandCanReceive)
-{
+    const Answer& a = GetParam();
+    card_->answer(a.answer);
     Bytes none;
     unsigned char resp[300];
-    unsigned char len = 0;
-    // More bytes than Le asked for: only Le of them are handed back.
-    card_->answer("01 02 03 04 05 90 00");
-    ASSERT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 3), resp, &len), 0);
-    EXPECT_EQ(len, 3);
-    EXPECT_EQ(to_hex({resp, 3}), "010203");
-
-    // 255 data bytes fit; 256 cannot be counted in a one-byte length.
-    Bytes full(255, 0x5A);
-    full.push_back(0x90);
-    full.push_back(0x00);
-    card_->answer(to_hex(full));
-    ASSERT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), resp, &len), 0);
-    EXPECT_EQ(len, 255);
-
-    Bytes over(256, 0x5A);
-    over.push_back(0x90);
-    over.push_back(0x00);
-    card_->answer(to_hex(over));
-    len = 7;
-    sw1_ = sw2_ = 0xEE;
-    EXPECT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), resp, &len), OMBRIX_E_OVERSIZED_RESPONSE);
-    EXPECT_EQ(len, 7);
-    EXPECT_EQ(sw1_, 0xEE);
+    std::memset(resp, 0xEE, sizeof resp);
+    unsigned char len = 0x77;
+    EXPECT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, a.le), a.buffer ? resp : nullptr, &len), a.rc);
+    EXPECT_EQ(len, a.len < 0 ? 0x77 : a.len);
+    EXPECT_EQ(to_hex({resp, a.data.size() / 2 + 1}), a.data + "EE") << "nothing past the data";
+    EXPECT_EQ(sw1_ * 256 + sw2_, a.sw < 0 ? 0xEEEE : a.sw);
 }
 
-TEST_F(ExchangeTest, AnswersWithoutAStatusWordAreFailures)
-{
-    Bytes none;
-    unsigned char resp[16] = {};
-    unsigned char len = 9;
-    card_->answer("90").answer("").answer("12 34 00 00");
-    EXPECT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), resp, &len), OMBRIX_E_SHORT_RESPONSE);
-    EXPECT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), resp, &len), OMBRIX_E_SHORT_RESPONSE);
-    // 00 00 would otherwise read as a status word.
-    EXPECT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), resp, &len), OMBRIX_E_BAD_STATUS_WORD);
-    EXPECT_EQ(len, 9);
-    EXPECT_EQ(sw1_, 0xEE);
-    EXPECT_EQ(resp[0], 0);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AnswerTest,
+    ::testing::Values(
+        Answer{"StatusWordOnly", "9000", 1, true, 0, 0, "", 0x9000},
+        Answer{"DataAndStatusWord", "00010203040506070809 6A82", 0, true, 0, 10,
+               "00010203040506070809", 0x6A82},
+        // No buffer: the data are dropped, the length keeps its value.
+        Answer{"NoBuffer", "1122 6110", 0, false, 0, -1, "", 0x6110},
+        // More bytes than Le asked for: only Le of them are handed back.
+        Answer{"MoreThanLe", "0102030405 9000", 3, true, 0, 3, "010203", 0x9000},
+        Answer{"255Bytes", k255, 0, true, 0, 255, std::string(255 * 2, 'A'), 0x9000},
+        // 256 data bytes cannot be counted in a one-byte length.
+        Answer{"256Bytes", k256, 0, true, OMBRIX_E_OVERSIZED_RESPONSE, -1, "", -1},
+        Answer{"OneByte", "90", 0, true, OMBRIX_E_SHORT_RESPONSE, -1, "", -1},
+        Answer{"Nothing", "", 0, true, OMBRIX_E_SHORT_RESPONSE, -1, "", -1},
+        // 00 00 would otherwise read as a status word.
+        Answer{"ZeroStatusWord", "1234 0000", 0, true, OMBRIX_E_BAD_STATUS_WORD, -1, "", -1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ExchangeTest, ThreeArgumentFormFoldsTheStatusWord)
 {
@@ -149,58 +131,6 @@ TEST_F(ExchangeTest, ThreeArgumentFormFoldsTheStatusWord)
     EXPECT_EQ(sent().size(), 3u); // no GET RESPONSE after 61xx
 }
 
-TEST_F(ExchangeTest, ResetCardReconnectsThenTransmitsAgain)
-{
-    card_->answer("AB 90 00");
-    pcsc().fail(PcscCall::Transmit, SCARD_W_RESET_CARD);
-    Bytes none;
-    unsigned char resp[8];
-    unsigned char len = 0;
-    ASSERT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 1), resp, &len), 0);
-    EXPECT_EQ(pcsc().calls(PcscCall::Reconnect), 1);
-    EXPECT_EQ(pcsc().calls(PcscCall::Transmit), 2);
-    EXPECT_EQ(len, 1);
-    EXPECT_EQ(resp[0], 0xAB);
-}
-
-TEST_F(ExchangeTest, OtherErrorsRetryOnceWithoutReconnect)
-{
-    card_->answer("90 00");
-    pcsc().fail(PcscCall::Transmit, SCARD_F_COMM_ERROR);
-    Bytes none;
-    unsigned char len = 0;
-    ASSERT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 0), nullptr, &len), 0);
-    EXPECT_EQ(pcsc().calls(PcscCall::Reconnect), 0);
-    EXPECT_EQ(pcsc().calls(PcscCall::Transmit), 2);
-}
-
-TEST_F(ExchangeTest, ReceiveLengthIsRestoredBeforeTheSecondAttempt)
-{
-    // The platform left a needed size of 1 byte behind after the first failure.
-    card_->answer("01 02 03 90 00");
-    pcsc().fail(PcscCall::Transmit, SCARD_E_INSUFFICIENT_BUFFER);
-    Bytes none;
-    unsigned char resp[8];
-    unsigned char len = 0;
-    ASSERT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 3), resp, &len), 0);
-    EXPECT_EQ(len, 3);
-}
-
-TEST_F(ExchangeTest, BothAttemptsFailingLeavesOutputsUntouched)
-{
-    pcsc().fail(PcscCall::Transmit, SCARD_W_REMOVED_CARD, 2);
-    TraceCapture trace;
-    Bytes none;
-    unsigned char resp[4] = {1, 2, 3, 4};
-    unsigned char len = 0x77;
-    EXPECT_EQ(send5(make_apdu(0, 0xB0, 0, 0, none, 2), resp, &len), SCARD_W_REMOVED_CARD);
-    EXPECT_EQ(len, 0x77);
-    EXPECT_EQ(resp[0], 1);
-    EXPECT_EQ(sw1_, 0xEE);
-    EXPECT_EQ(sw2_, 0xEE);
-    EXPECT_NE(trace.text().find(";errval = 80100069\n"), std::string::npos);
-}
-
 TEST_F(ExchangeTest, T0ConnectionsTransmitWithT0ControlInformation)
 {
     auto t0 = std::make_shared<ScriptedCard>();
@@ -212,19 +142,6 @@ TEST_F(ExchangeTest, T0ConnectionsTransmitWithT0ControlInformation)
     Bytes none;
     EXPECT_EQ(session.Send(make_apdu(0, 0xB0, 0, 0, none, 0), nullptr, nullptr), 0);
     EXPECT_EQ(pcsc().exchanges().back().pci, static_cast<unsigned long>(SCARD_PROTOCOL_T0));
-}
-
-TEST_F(PcscTest, SendWithoutConnectionSendsNothingAndSaysSo)
-{
-    ProbeSession session;
-    Bytes none;
-    unsigned char sw1 = 0xEE, sw2 = 0xEE, len = 3;
-    EXPECT_EQ(session.Send(make_apdu(0, 0xB0, 0, 0, none, 0), nullptr, &len, &sw1, &sw2),
-              OMBRIX_E_NOT_CONNECTED);
-    EXPECT_EQ(session.Send(make_apdu(0, 0xB0, 0, 0, none, 0), nullptr, &len),
-              OMBRIX_E_NOT_CONNECTED);
-    EXPECT_EQ(sw1, 0xEE);
-    EXPECT_EQ(pcsc().calls(PcscCall::Transmit), 0);
 }
 
 } // namespace

@@ -21,6 +21,7 @@ protected:
 TEST_F(CardSideTest, FamilyCCommandsUnwrapToThePlainCommand)
 {
     const std::array<std::uint8_t, 8> challenge = {1, 2, 3, 4, 5, 6, 7, 8};
+    // Eight bytes of data get a whole padding block, without which the card refuses.
     for (unsigned n : {0u, 1u, 7u, 8u, 100u, 238u}) {
         Bytes data = payload(n);
         APDU in{0x00, 0xD6, 0x01, 0x02, static_cast<unsigned char>(n), n ? data.data() : nullptr, 0};

@@ -35,10 +35,7 @@ TEST_F(WrapTest, Family4ExactBytes)
     EXPECT_EQ(wrap4(sm_, &CCardSM::SM_SIG_4, read_), "04B00000086CD5727630A086AC");
     EXPECT_EQ(wrap4(sm_, &CCardSM::SM_ENC_SIG_4, read_), "04B00000101D3B4B3DEDD1B120076EBCF9FE745435");
     EXPECT_TRUE(pcsc().exchanges().empty()) << "the _4 family needs no challenge";
-}
-
-TEST_F(WrapTest, Family4KeepsLeAndClassBits)
-{
+    // Le and the class bits go through.
     APDU in = update_;
     in.CLA = 0x84;
     in.Le = 0x10;
@@ -75,18 +72,6 @@ TEST_F(WrapTest, FamilyCWithoutDataEnciphersOnePaddingBlock)
     EXPECT_EQ(hex_of(out), "0CB0000015870901F1FBCF2A56D19BA78E08FA5AB637CF39DE9F");
     ASSERT_EQ(sm_.SM_SIG_C(read_, out), 0u);
     EXPECT_EQ(hex_of(out), "0CB000001581000000000000009601008E08810AC16731D26775");
-}
-
-TEST_F(WrapTest, EightBytesOfDataGetAWholePaddingBlock)
-{
-    Bytes eight(8, 0x42);
-    APDU in{0x00, 0xD6, 0, 0, 8, eight.data(), 0};
-    APDU out{};
-    ASSERT_EQ(sm_.SM_ENC_C(in, out), 0u);
-    EXPECT_EQ(out.Lc, 16 + 6);
-    EXPECT_EQ(out.data[0], 0x87);
-    EXPECT_EQ(out.data[1], 0x11);
-    EXPECT_EQ(out.data[2], 0x01);
 }
 
 // The largest data each wrapper takes, and one byte more.

@@ -13,27 +13,23 @@ using test::hex;
 
 TEST(CommandApdu, TheFourShortShapes)
 {
-    auto c1 = parse_command(hex("00 A4 00 00"));
-    ASSERT_TRUE(c1.apdu);
-    EXPECT_EQ(c1.apdu->record().Lc, 0);
-    EXPECT_EQ(c1.apdu->record().Le, 0);
-
-    auto c2 = parse_command(hex("00 CA 01 82 02"));
-    ASSERT_TRUE(c2.apdu);
-    EXPECT_EQ(c2.apdu->record().Le, 2);
-    EXPECT_EQ(c2.apdu->record().Lc, 0);
-
-    auto c3 = parse_command(hex("00 A4 00 00 02 3F 00"));
-    ASSERT_TRUE(c3.apdu);
-    APDU r3 = c3.apdu->record();
-    EXPECT_EQ(r3.Lc, 2);
-    EXPECT_EQ(r3.Le, 0);
-    EXPECT_EQ(r3.data[0], 0x3F);
-
-    auto c4 = parse_command(hex("00 A4 04 00 07 A0 00 00 00 03 00 00 10"));
-    ASSERT_TRUE(c4.apdu);
-    EXPECT_EQ(c4.apdu->record().Lc, 7);
-    EXPECT_EQ(c4.apdu->record().Le, 0x10);
+    struct Shape {
+        const char* text;
+        int lc, le;
+    };
+    const Shape shapes[] = {{"00 A4 00 00", 0, 0}, {"00 CA 01 82 02", 0, 2}, {"00 A4 00 00 02 3F 00", 2, 0},
+                            {"00 A4 04 00 07 A0 00 00 00 03 00 00 10", 7, 0x10}};
+    for (const Shape& c : shapes) {
+        const Bytes bytes = hex(c.text);
+        auto parsed = parse_command(bytes);
+        ASSERT_TRUE(parsed.apdu) << c.text;
+        const APDU record = parsed.apdu->record();
+        EXPECT_EQ(record.Lc, c.lc) << c.text;
+        EXPECT_EQ(record.Le, c.le) << c.text;
+        if (c.lc > 0) {
+            EXPECT_EQ(Bytes(record.data, record.data + c.lc), Bytes(bytes.begin() + 5, bytes.begin() + 5 + c.lc));
+        }
+    }
 }
 
 TEST(CommandApdu, RefusesWhatTheExchangeCannotSend)

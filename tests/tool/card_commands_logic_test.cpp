@@ -73,12 +73,6 @@ TEST(Generation, OnlyC801IsTheFirst)
     EXPECT_EQ(generation_of({ 0xC8 }), Generation::second);
 }
 
-} // namespace
-} // namespace ombrix::cli
-
-namespace ombrix::cli {
-namespace {
-
 struct CardErrorCase {
     long status;
     Operation op;

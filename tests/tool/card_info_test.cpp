@@ -29,21 +29,16 @@ TEST(CardInfo, ReadsEachObjectWithItsLe)
 
 TEST(CardInfo, MemorySizeOnR23)
 {
-    FakeLink big;
-    big.answer("C8 06 90 00").answer("20 90 00").answer(kIdentification).answer("01 02 00 40 05 06 90 00");
-    EXPECT_EQ(read_card_info(big).memory_kb.value, 64);
-    EXPECT_EQ(big.sent.back(), "00CA018906");
-
-    FakeLink small;
-    small.answer("C8 06 90 00").answer("20 90 00").answer(kIdentification).answer("01 02 00 20 05 06 90 00");
-    EXPECT_EQ(read_card_info(small).memory_kb.value, 32);
-
-    // Too short to tell: no size rather than a guess.
-    FakeLink shorter;
-    shorter.answer("C8 06 90 00").answer("20 90 00").answer(kIdentification).answer("01 02 90 00");
-    const CardInfo info = read_card_info(shorter);
-    EXPECT_FALSE(info.memory_kb.value);
-    EXPECT_FALSE(info.memory_kb.note.empty());
+    // Byte 3 of the answer is the size in kilobytes; too short to tell: no size rather than a guess.
+    for (const auto& [answer, kb] : {std::pair{"01 02 00 40 05 06 90 00", 64}, std::pair{"01 02 00 20 05 06 90 00", 32},
+                                     std::pair{"01 02 90 00", 0}}) {
+        FakeLink link;
+        link.answer("C8 06 90 00").answer("20 90 00").answer(kIdentification).answer(answer);
+        const CardInfo info = read_card_info(link);
+        EXPECT_EQ(link.sent.back(), "00CA018906");
+        EXPECT_EQ(info.memory_kb.value.value_or(0), kb) << answer;
+        EXPECT_EQ(info.memory_kb.note.empty(), kb != 0) << answer;
+    }
 }
 
 TEST(CardInfo, RefusedAndShortObjectsLeaveTheirFieldEmpty)

@@ -5,14 +5,9 @@
 #include "tests/tool/tool_harness.h"
 #include "tools/ombrix/card_class.h"
 
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
-
 namespace ombrix::cli::test {
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr const char* kWarning
@@ -23,23 +18,7 @@ protected:
     void SetUp() override
     {
         ToolHarness::SetUp();
-        dir_ = fs::path(::testing::TempDir())
-            / ("doctor-" + std::to_string(::getpid()) + "-"
-                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         env["OMBRIX_CARD_DB"] = OMBRIX_SOURCE_DIR "/data/smartcards.conf";
-    }
-    void TearDown() override
-    {
-        fs::remove_all(dir_);
-        ToolHarness::TearDown();
-    }
-    std::string file(const std::string& name, const std::string& text)
-    {
-        const std::string path = (dir_ / name).string();
-        std::ofstream(path) << text;
-        return path;
     }
     // The verdict of each check of a --json run.
     static std::map<std::string, std::string> verdicts(const Result& r)
@@ -50,7 +29,6 @@ protected:
             out[c["check"].get<std::string>()] = c["verdict"].get<std::string>();
         return out;
     }
-    fs::path dir_;
 };
 
 TEST_F(Doctor, NoServiceOrNoReadersIsExitThreeAndSaysWhatToCheck)
@@ -58,10 +36,9 @@ TEST_F(Doctor, NoServiceOrNoReadersIsExitThreeAndSaysWhatToCheck)
     pcsc().stop_service();
     const Result stopped = ombrix({ "doctor" });
     EXPECT_EQ(stopped.exit, kExitNoReader) << stopped.out;
-    EXPECT_TRUE(contains(stopped.out, "problem: no PC/SC context (SCARD_E_NO_SERVICE): is pcscd running?\n"))
-        << stopped.out;
-    EXPECT_FALSE(contains(stopped.out, "readers")) << "readers are not listed without a service";
-    EXPECT_TRUE(contains(stopped.out, "\n1 problem\n")) << stopped.out;
+    EXPECT_HAS(stopped.out, "problem: no PC/SC context (SCARD_E_NO_SERVICE): is pcscd running?\n");
+    EXPECT_LACKS(stopped.out, "readers") << "readers are not listed without a service";
+    EXPECT_HAS(stopped.out, "\n1 problem\n");
 
     pcsc().start_service();
     const Result none = ombrix({ "doctor", "--json" });
@@ -83,20 +60,19 @@ TEST_F(Doctor, AllWellWithReadersListsThemAndCountsTheCardTypes)
     env["OMBRIX_READER"] = "01";
     const Result r = ombrix({ "doctor" });
     EXPECT_EQ(r.exit, kExitOk) << r.out;
-    EXPECT_TRUE(contains(r.out, "ok: 2 readers: 0: Virtual PCD 00 00 (card); 1: Virtual PCD 00 01 (no card)\n"))
-        << r.out;
-    EXPECT_TRUE(contains(r.out, "db.conf: 2 card types, 1 of them for QV_CSP\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "ok: OMBRIX_READER=01: Virtual PCD 00 01\n")) << r.out;
+    EXPECT_HAS(r.out, "ok: 2 readers: 0: Virtual PCD 00 00 (card); 1: Virtual PCD 00 01 (no card)\n");
+    EXPECT_HAS(r.out, "db.conf: 2 card types, 1 of them for QV_CSP\n");
+    EXPECT_HAS(r.out, "ok: OMBRIX_READER=01: Virtual PCD 00 01\n");
     EXPECT_TRUE(r.out.ends_with("\nall well\n")) << r.out;
 }
 
 TEST_F(Doctor, EachWrongSettingIsOneLineAndExitOne)
 {
     demo_card(sim::Model::R2);
-    env["OMBRIX_CARD_DB"] = (dir_ / "missing.conf").string();
+    env["OMBRIX_CARD_DB"] = path("missing.conf");
     env["OMBRIX_READER"] = "no such reader";
     env["OMBRIX_TRACE"] = "verbose";
-    env["OMBRIX_TRACE_FILE"] = (dir_ / "no-dir" / "trace.log").string();
+    env["OMBRIX_TRACE_FILE"] = path("no-dir/trace.log");
     env["OMBRIX_TRACE_SECRETS"] = "1";
     const Result r = ombrix({ "doctor", "--json" });
     EXPECT_EQ(r.exit, kExitFailure) << r.out;
@@ -117,25 +93,23 @@ TEST_F(Doctor, EachWrongSettingIsOneLineAndExitOne)
     env = { { "OMBRIX_CARD_DB", OMBRIX_SOURCE_DIR "/data/smartcards.conf" }, { "OMBRIX_TRACE_SECRETS", "1" } };
     const Result warned = ombrix({ "doctor" });
     EXPECT_EQ(warned.exit, kExitOk) << warned.out;
-    EXPECT_TRUE(contains(warned.out, "warning: OMBRIX_TRACE_SECRETS=1: traces show PINs and keys in clear\n"));
+    EXPECT_HAS(warned.out, "warning: OMBRIX_TRACE_SECRETS=1: traces show PINs and keys in clear\n");
 }
 
 TEST_F(Doctor, ATraceFileIsCheckedWithoutBeingLeftBehind)
 {
     demo_card(sim::Model::R2);
-    const fs::path trace = dir_ / "trace.log";
+    const std::string trace = path("trace.log");
     env["OMBRIX_TRACE"] = "1";
-    env["OMBRIX_TRACE_FILE"] = trace.string();
+    env["OMBRIX_TRACE_FILE"] = trace;
     const Result r = ombrix({ "doctor" });
     EXPECT_EQ(r.exit, kExitOk) << r.out;
-    EXPECT_TRUE(contains(r.out, "ok: OMBRIX_TRACE_FILE=" + trace.string() + ": writable\n")) << r.out;
-    EXPECT_FALSE(fs::exists(trace));
+    EXPECT_HAS(r.out, "ok: OMBRIX_TRACE_FILE=" + trace + ": writable\n");
+    EXPECT_FALSE(std::filesystem::exists(trace));
 
     file("trace.log", "earlier trace\n");
     EXPECT_EQ(ombrix({ "doctor" }).exit, kExitOk);
-    std::ifstream in(trace);
-    std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(kept, "earlier trace\n") << "an existing trace is neither truncated nor removed";
+    EXPECT_EQ(read_back(trace), "earlier trace\n") << "an existing trace is neither truncated nor removed";
 }
 
 // -- the demonstration keys --------------------------------------------------------
@@ -149,7 +123,7 @@ TEST_F(Doctor, SecureMessagingWarnsOnceThatTheKeysAreTheDemonstrationOnes)
     ASSERT_EQ(sm.exit, kExitOk) << sm.err;
     EXPECT_EQ(sm.err, kWarning);
     const Result plain = ombrix({ "read", "-f", "5000/5001", "--length", "1" });
-    EXPECT_FALSE(contains(plain.err, "demonstration")) << plain.err;
+    EXPECT_LACKS(plain.err, "demonstration");
 }
 
 TEST_F(Doctor, PersonalizeWarnsUnderTheDefaultTransportKeyButNotInADryRun)
@@ -159,11 +133,11 @@ TEST_F(Doctor, PersonalizeWarnsUnderTheDefaultTransportKeyButNotInADryRun)
     pcsc().add_reader(kReader0, sim::OmbrixCard::builtin(sim::Model::R2, "blank", 1));
     const std::string profile
         = file("profile.json", R"({"format": "ombrix-profile/1", "model": "R2", "mf": {"size": 4096}})");
-    const std::vector<std::string> run = { "personalize", profile, "--output-dir", dir_.string() };
+    const std::vector<std::string> run = { "personalize", profile, "--output-dir", dir() };
 
     const Result real = ombrix(run);
     ASSERT_EQ(real.exit, kExitOk) << real.err;
-    EXPECT_TRUE(contains(real.err, kWarning)) << real.err;
+    EXPECT_HAS(real.err, kWarning);
 
     // The card's own transport key: no demonstration key is used.
     pcsc().reset();
@@ -171,16 +145,16 @@ TEST_F(Doctor, PersonalizeWarnsUnderTheDefaultTransportKeyButNotInADryRun)
     const std::string own = file("own.json",
         R"({"format": "ombrix-profile/1", "model": "R2", "mf": {"size": 4096}, "transport_key": {"env": "TK"}})");
     env["TK"] = "000102030405060708090A0B0C0D0E0F";
-    const Result other = ombrix({ "personalize", own, "--output-dir", dir_.string() });
+    const Result other = ombrix({ "personalize", own, "--output-dir", dir() });
     EXPECT_EQ(other.exit, kExitSmRefused) << other.err;
-    EXPECT_FALSE(contains(other.err, "demonstration")) << other.err;
+    EXPECT_LACKS(other.err, "demonstration");
 
     // The dry run's card is in-process (it takes the PC/SC over: last).
     std::vector<std::string> dry = run;
     dry.push_back("--dry-run");
     const Result virtual_card = ombrix(dry);
     ASSERT_EQ(virtual_card.exit, kExitOk) << virtual_card.err;
-    EXPECT_FALSE(contains(virtual_card.err, "demonstration")) << "no real card in a dry run";
+    EXPECT_LACKS(virtual_card.err, "demonstration") << "no real card in a dry run";
 }
 
 } // namespace

@@ -77,11 +77,5 @@ TEST(ErrorText, WhatCauseCodeAndOneHint)
               "ombrix: reading the script t: cannot open the file\n");
 }
 
-TEST(ErrorText, PinTriesAndLibraryCodesHaveWords)
-{
-    EXPECT_STREQ(ombrix::status_text(0x63C1), "verification failed: 1 try left");
-    EXPECT_STREQ(ombrix::status_name(ombrix::OMBRIX_E_SM_DATA_TOO_LONG), "OMBRIX_E_SM_DATA_TOO_LONG");
-}
-
 } // namespace
 } // namespace ombrix::cli

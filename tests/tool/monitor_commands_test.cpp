@@ -58,7 +58,7 @@ TEST_F(MonitorCommand, SeesTheCardRemovedAndInsertedThenStops)
     EXPECT_EQ(events, (std::vector<std::string> { "present", "removed", "inserted" }));
 }
 
-TEST_F(MonitorCommand, TimeoutBeforeTheCountAndUnknownReaders)
+TEST_F(MonitorCommand, TimeoutBeforeTheCount)
 {
     pcsc().add_reader(kReader0);
     const Result quiet = ombrix({ "monitor", "--timeout", "0.2" });
@@ -67,11 +67,7 @@ TEST_F(MonitorCommand, TimeoutBeforeTheCountAndUnknownReaders)
 
     const Result short_of = ombrix({ "monitor", "--count", "1", "--timeout", "0.2" });
     EXPECT_EQ(short_of.exit, kExitFailure);
-    EXPECT_TRUE(contains(short_of.err, "0 of 1 events came before the timeout")) << short_of.err;
-
-    EXPECT_EQ(ombrix({ "monitor", "-r", "nosuchreader", "--timeout", "1" }).exit, kExitNoReader);
-    pcsc().reset();
-    EXPECT_EQ(ombrix({ "monitor", "--timeout", "1" }).exit, kExitNoReader);
+    EXPECT_HAS(short_of.err, "0 of 1 events came before the timeout");
 }
 
 int choose_second(const char*, const ombrix::SelectionCandidate* candidates, int count, void* seen)
@@ -96,8 +92,7 @@ TEST_F(MonitorCommand, SelectReaderPrintsTheChosenReader)
     ombrix::set_selection_presenter(cancel, nullptr);
     const Result cancelled = ombrix({ "select-reader" });
     EXPECT_EQ(cancelled.exit, kExitNoCard);
-    EXPECT_TRUE(contains(cancelled.err, "ombrix: choosing the reader: no reader was chosen"))
-        << cancelled.err;
+    EXPECT_HAS(cancelled.err, "ombrix: choosing the reader: no reader was chosen");
 }
 
 } // namespace

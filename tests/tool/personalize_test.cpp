@@ -3,37 +3,17 @@
 // operational commands then use them), a mistake stopping at its step with
 // the card's status word, the dry run's masked APDUs, several readers at
 // once, and the exact first APDUs against a scripted card.
-#include "sim/card/ombrix_card.h"
-#include "tests/support/pcsc_fixture.h"
-#include "tools/ombrix/exit_status.h"
+#include "tests/tool/tool_harness.h"
 #include "tools/ombrix/personalize_runner.h"
-#include "tools/ombrix/tool.h"
 
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <sys/stat.h>
 
-namespace ombrix::cli {
+namespace ombrix::cli::test {
 namespace {
 
 using nlohmann::json;
-using ombrix::test::PcscTest;
 using sim::Model;
 using sim::OmbrixCard;
-namespace fs = std::filesystem;
-
-constexpr const char* kReader0 = "Virtual PCD 00 00";
-constexpr const char* kReader1 = "Virtual PCD 00 01";
-
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
 
 // A profile for an R2 card: a DF with a greeting and a file only PIN 01
 // reads, PIN 01 from $DEMO_PIN, its unblocking PIN generated.
@@ -58,39 +38,12 @@ json demo_profile()
     })");
 }
 
-class Personalize : public PcscTest {
+class Personalize : public ToolHarness {
 protected:
     void SetUp() override
     {
-        PcscTest::SetUp();
-        dir_ = fs::path(::testing::TempDir()) / ("perso-" + std::to_string(::getpid()) + "-" +
-                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        ToolHarness::SetUp();
         env["DEMO_PIN"] = "2468";
-    }
-    void TearDown() override
-    {
-        fs::remove_all(dir_);
-        PcscTest::TearDown();
-    }
-
-    Result ombrix(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "ombrix");
-        std::vector<const char*> argv;
-        for (const auto& a : args)
-            argv.push_back(a.c_str());
-        std::ostringstream out, err;
-        std::istringstream in;
-        ToolIo io{out, err, in,
-                  [this](const char* name) -> const char* {
-                      const auto it = env.find(name);
-                      return it == env.end() ? nullptr : it->second.c_str();
-                  },
-                  false};
-        const int exit = run_tool(static_cast<int>(argv.size()), argv.data(), io);
-        return Result{exit, out.str(), err.str()};
     }
 
     std::shared_ptr<OmbrixCard> blank_card(const char* reader, Model model = Model::R2, std::uint32_t serial = 1)
@@ -102,27 +55,18 @@ protected:
 
     std::string write_profile(const json& profile, const std::string& name = "profile.json")
     {
-        const std::string path = (dir_ / name).string();
-        std::ofstream(path) << profile.dump(2);
-        return path;
+        return file(name, profile.dump(2));
     }
-
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    std::vector<std::string> perso(const std::string& profile) const
+    std::vector<std::string> perso(const std::string& profile)
     {
-        return {"personalize", profile, "--output-dir", dir_.string()};
+        return {"personalize", profile, "--output-dir", dir()};
     }
 
     static std::string first_line(const std::string& path)
     {
-        std::ifstream in(path);
-        std::string line;
-        std::getline(in, line);
-        return line;
+        const std::string text = read_back(path);
+        return text.substr(0, text.find('\n'));
     }
-
-    std::map<std::string, std::string> env;
-    fs::path dir_;
 };
 
 TEST_F(Personalize, MakesABlankCardThatTheOperationalCommandsThenUse)
@@ -131,9 +75,8 @@ TEST_F(Personalize, MakesABlankCardThatTheOperationalCommandsThenUse)
     const std::string profile = write_profile(demo_profile());
     const Result run = ombrix(perso(profile));
     ASSERT_EQ(run.exit, kExitOk) << run.err << run.out;
-    EXPECT_NE(run.out.find("step 1/"), std::string::npos) << "one line per step";
-    EXPECT_NE(run.out.find("personalized the R2 card in Virtual PCD 00 00 (UID 000000000001)"), std::string::npos)
-        << run.out;
+    EXPECT_HAS(run.out, "step 1/") << "one line per step";
+    EXPECT_HAS(run.out, "personalized the R2 card in Virtual PCD 00 00 (UID 000000000001)");
     EXPECT_EQ(card->life_cycle(), 0x10) << "handed over in the operational phase";
 
     // The generated unblocking PIN: in its own file, readable by its owner only.
@@ -143,34 +86,35 @@ TEST_F(Personalize, MakesABlankCardThatTheOperationalCommandsThenUse)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     const std::string puk = first_line(puk_file);
     EXPECT_EQ(puk.size(), 8u);
-    EXPECT_EQ(run.out.find(puk), std::string::npos) << "the generated PIN is never printed";
-    EXPECT_EQ(run.err.find(puk), std::string::npos);
+    EXPECT_LACKS(run.out, puk) << "the generated PIN is never printed";
+    EXPECT_LACKS(run.err, puk);
 
-    // The card now answers the operational commands as the profile said.
-    // 5004 is read under PIN 01 only, which nobody has verified yet.
+    // The PINs are the profile's: values, tries, lengths, and PIN 02 unblocks PIN 01.
+    const json pins = card->to_json()["pins"];
+    ASSERT_EQ(pins.size(), 2u) << pins;
+    const json first = json::parse(R"({"reference": 1, "value": "32343638", "tries": 3, "max_tries": 3,
+                                        "min_length": 4, "unblock": 2})");
+    for (const auto& item : first.items())
+        EXPECT_EQ(pins[0][item.key()], item.value()) << item.key();
+    EXPECT_EQ(pins[1]["value"], ombrix::test::to_hex(Bytes(puk.begin(), puk.end())));
+    EXPECT_EQ(pins[1]["max_tries"], 5);
+    EXPECT_EQ(pins[1]["min_length"], 8);
+
+    // The card now answers the operational commands as the profile said:
+    // 5004 is read under PIN 01 only.
     EXPECT_EQ(ombrix({"read", "-f", "5000/5004"}).exit, kExitCardRefused);
-    env["PUK"] = puk;
-    EXPECT_EQ(ombrix({"verify-pin", "--ref", "2", "--pin", "env:PUK"}).exit, kExitOk);
-    EXPECT_EQ(ombrix({"verify-pin", "--ref", "1", "--pin", "env:DEMO_PIN"}).exit, kExitOk);
-    env["WRONG"] = "1111";
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(ombrix({"verify-pin", "--ref", "1", "--pin", "env:WRONG"}).exit, kExitAuthRefused);
-    EXPECT_EQ(ombrix({"verify-pin", "--ref", "1", "--pin", "env:DEMO_PIN"}).exit, kExitAuthRefused) << "blocked";
-    // The profile made PIN 02 the one that unblocks PIN 01.
-    const Result unblock = ombrix({"unblock-pin", "--ref", "1", "--puk", "env:PUK"});
-    EXPECT_EQ(unblock.exit, kExitOk) << unblock.err;
     EXPECT_EQ(ombrix({"verify-pin", "--ref", "1", "--pin", "env:DEMO_PIN"}).exit, kExitOk);
 
     const Result greeting = ombrix({"read", "-f", "5000/5001", "--file-length-prefixed", "--json"});
     ASSERT_EQ(greeting.exit, kExitOk) << greeting.err;
-    EXPECT_EQ(json::parse(greeting.out)["data"], "6D61646520627920612070726F66696C65"); // "made by a profile"
+    EXPECT_EQ(greeting.json()["data"], "6D61646520627920612070726F66696C65"); // "made by a profile"
     EXPECT_EQ(card->file_data({0x5000, 0x5004}), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}))
         << "contents written before the file was closed to writing";
 
     // The card is no longer blank: a second run stops before touching it.
     const Result again = ombrix(perso(profile));
     EXPECT_EQ(again.exit, kExitFailure);
-    EXPECT_NE(again.err.find("the card is not blank (life cycle 10)"), std::string::npos) << again.err;
+    EXPECT_HAS(again.err, "the card is not blank (life cycle 10)");
 }
 
 TEST_F(Personalize, R22ProfileGoesThroughTheR22Class)
@@ -183,7 +127,7 @@ TEST_F(Personalize, R22ProfileGoesThroughTheR22Class)
     EXPECT_EQ(ombrix({"verify-pin", "--ref", "1", "--pin", "env:DEMO_PIN"}).exit, kExitOk);
     // The exported public key is the DER SubjectPublicKeyInfo the card made.
     const std::string der = path("r22-demo-key05-000000000001.der");
-    ASSERT_TRUE(fs::exists(der)) << run.out;
+    ASSERT_TRUE(std::filesystem::exists(der)) << run.out;
     std::ifstream in(der, std::ios::binary);
     const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_GT(bytes.size(), 2u);
@@ -195,8 +139,31 @@ TEST_F(Personalize, AProfileModelOtherThanTheCardsIsRefusedBeforeAnyChange)
     auto card = blank_card(kReader0, Model::R23);
     const Result run = ombrix(perso(write_profile(demo_profile())));
     EXPECT_EQ(run.exit, kExitFailure);
-    EXPECT_NE(run.err.find("the profile is for an R2 card; this is an R23"), std::string::npos) << run.err;
+    EXPECT_HAS(run.err, "the profile is for an R2 card; this is an R23");
     EXPECT_EQ(card->life_cycle(), 0x34);
+}
+
+TEST_F(Personalize, MissingSecretsStopTheRunBeforeTheCard)
+{
+    blank_card(kReader0);
+    env.erase("DEMO_PIN");
+    const Result run = ombrix(perso(write_profile(demo_profile())));
+    EXPECT_EQ(run.exit, kExitUsage);
+    EXPECT_HAS(run.err, "the environment variable DEMO_PIN is not set");
+    EXPECT_TRUE(sent().empty()) << "no APDU before every secret is at hand";
+}
+
+TEST_F(Personalize, AllReadersNeedsAFileNamePerCard)
+{
+    blank_card(kReader0);
+    json profile = demo_profile();
+    profile["pins"][1]["value"]["output"] = "puk.txt";
+    std::vector<std::string> args = perso(write_profile(profile));
+    args.insert(args.end(), {"--all-readers", "--report", path("r.jsonl")});
+    const Result run = ombrix(args);
+    EXPECT_EQ(run.exit, kExitUsage);
+    EXPECT_HAS(run.err, "put {uid} in the name");
+    EXPECT_TRUE(sent().empty());
 }
 
 TEST_F(Personalize, AMistakeStopsAtItsStepWithTheCardsStatusWord)
@@ -210,15 +177,12 @@ TEST_F(Personalize, AMistakeStopsAtItsStepWithTheCardsStatusWord)
     args.insert(args.end(), {"--report", report});
     const Result run = ombrix(args);
     EXPECT_EQ(run.exit, kExitCardRefused) << run.err;
-    EXPECT_NE(run.err.find("ombrix: step 5 of "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("create EF 3F00/5000/5004 (transparent, 40000 bytes) (CREATE FILE): "), std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("(6A84)"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("the card now holds: an empty MF, DF 3F00/5000, EF 3F00/5000/5001, "
-                           "EF 3F00/5000/5001's contents\n"),
-              std::string::npos)
-        << run.err;
-    EXPECT_EQ(run.out.find("step 6/"), std::string::npos) << "nothing after the refused step";
+    EXPECT_HAS(run.err, "ombrix: step 5 of ");
+    EXPECT_HAS(run.err, "create EF 3F00/5000/5004 (transparent, 40000 bytes) (CREATE FILE): ");
+    EXPECT_HAS(run.err, "(6A84)");
+    EXPECT_HAS(run.err, "the card now holds: an empty MF, DF 3F00/5000, EF 3F00/5000/5001, "
+                           "EF 3F00/5000/5001's contents\n");
+    EXPECT_LACKS(run.out, "step 6/") << "nothing after the refused step";
     EXPECT_FALSE(card->file_exists({0x5000, 0x5004}));
 
     const json line = json::parse(first_line(report));
@@ -236,12 +200,12 @@ TEST_F(Personalize, AWrongTransportKeyIsRefusedSecureMessaging)
     env["TK"] = "000102030405060708090A0B0C0D0E0F";
     const Result run = ombrix(perso(write_profile(profile)));
     EXPECT_EQ(run.exit, kExitSmRefused) << run.err;
-    EXPECT_NE(run.err.find("step 1 of "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("(FORMAT)"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("(6988)"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("the card now holds: nothing the profile made"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("is the profile's transport key the card's?"), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.find("000102030405060708090A0B0C0D0E0F"), std::string::npos);
+    EXPECT_HAS(run.err, "step 1 of ");
+    EXPECT_HAS(run.err, "(FORMAT)");
+    EXPECT_HAS(run.err, "(6988)");
+    EXPECT_HAS(run.err, "the card now holds: nothing the profile made");
+    EXPECT_HAS(run.err, "is the profile's transport key the card's?");
+    EXPECT_LACKS(run.err, "000102030405060708090A0B0C0D0E0F");
     EXPECT_EQ(card->life_cycle(), 0x34);
 }
 
@@ -255,16 +219,6 @@ TEST_F(Personalize, ANewTransportKeyReplacesTheOldAndFormatGoesUnderIt)
     EXPECT_EQ(card->to_json()["transport_key"], "4F4D425249582D4E45572D4B45593136");
 }
 
-TEST_F(Personalize, MissingSecretsStopTheRunBeforeTheCard)
-{
-    auto card = blank_card(kReader0);
-    env.erase("DEMO_PIN");
-    const Result run = ombrix(perso(write_profile(demo_profile())));
-    EXPECT_EQ(run.exit, kExitUsage);
-    EXPECT_NE(run.err.find("the environment variable DEMO_PIN is not set"), std::string::npos) << run.err;
-    EXPECT_TRUE(sent().empty()) << "no APDU before every secret is at hand";
-}
-
 TEST_F(Personalize, DryRunShowsTheApdusWithSecretsMaskedAndWritesNothing)
 {
     json profile = demo_profile();
@@ -275,19 +229,19 @@ TEST_F(Personalize, DryRunShowsTheApdusWithSecretsMaskedAndWritesNothing)
 
     const Result masked = ombrix(args);
     ASSERT_EQ(masked.exit, kExitOk) << masked.err;
-    EXPECT_NE(masked.err.find("warning: pins[0].value: the PIN is written in the profile"), std::string::npos);
-    EXPECT_NE(masked.out.find("> 84 40 00 01 38 ** **"), std::string::npos) << "FORMAT carries the transport key";
-    EXPECT_NE(masked.out.find("> 00 DA 01 6E 2F ** **"), std::string::npos) << "the PIN object";
-    EXPECT_NE(masked.out.find("> 00 E0 00 00 39 6F 37"), std::string::npos) << "CREATE FILE is shown";
-    EXPECT_EQ(masked.out.find("34 33 32 31"), std::string::npos) << "the inline PIN 4321 is masked";
-    EXPECT_FALSE(fs::exists(path("puk-000000000001.txt"))) << "a dry run writes no file";
+    EXPECT_HAS(masked.err, "warning: pins[0].value: the PIN is written in the profile");
+    EXPECT_HAS(masked.out, "> 84 40 00 01 38 ** **") << "FORMAT carries the transport key";
+    EXPECT_HAS(masked.out, "> 00 DA 01 6E 2F ** **") << "the PIN object";
+    EXPECT_HAS(masked.out, "> 00 E0 00 00 39 6F 37") << "CREATE FILE is shown";
+    EXPECT_LACKS(masked.out, "34 33 32 31") << "the inline PIN 4321 is masked";
+    EXPECT_FALSE(std::filesystem::exists(path("puk-000000000001.txt"))) << "a dry run writes no file";
 
     env["OMBRIX_TRACE_SECRETS"] = "1";
     args.push_back("--allow-inline-secrets");
     const Result shown = ombrix(args);
     ASSERT_EQ(shown.exit, kExitOk) << shown.err;
-    EXPECT_EQ(shown.err.find("warning"), std::string::npos) << shown.err;
-    EXPECT_NE(shown.out.find("8F 04 34 33 32 31"), std::string::npos) << "OMBRIX_TRACE_SECRETS=1 shows it";
+    EXPECT_LACKS(shown.err, "warning");
+    EXPECT_HAS(shown.out, "8F 04 34 33 32 31") << "OMBRIX_TRACE_SECRETS=1 shows it";
 }
 
 TEST_F(Personalize, AllReadersMakesEveryBlankCardAndReportsEach)
@@ -300,7 +254,7 @@ TEST_F(Personalize, AllReadersMakesEveryBlankCardAndReportsEach)
     args.insert(args.end(), {"--all-readers", "--report", report});
     const Result run = ombrix(args);
     ASSERT_EQ(run.exit, kExitOk) << run.err << run.out;
-    EXPECT_NE(run.out.find("personalized 2 of 3 cards (0 failed, 1 skipped"), std::string::npos) << run.out;
+    EXPECT_HAS(run.out, "personalized 2 of 3 cards (0 failed, 1 skipped");
     EXPECT_EQ(first->life_cycle(), 0x10);
     EXPECT_EQ(second->life_cycle(), 0x10);
 
@@ -321,43 +275,18 @@ TEST_F(Personalize, AllReadersMakesEveryBlankCardAndReportsEach)
     EXPECT_NE(first_line(path("puk-000000000001.txt")), first_line(path("puk-000000000002.txt")));
 }
 
-TEST_F(Personalize, AllReadersNeedsAFileNamePerCard)
-{
-    blank_card(kReader0);
-    json profile = demo_profile();
-    profile["pins"][1]["value"]["output"] = "puk.txt";
-    std::vector<std::string> args = perso(write_profile(profile));
-    args.insert(args.end(), {"--all-readers", "--report", path("r.jsonl")});
-    const Result run = ombrix(args);
-    EXPECT_EQ(run.exit, kExitUsage);
-    EXPECT_NE(run.err.find("put {uid} in the name"), std::string::npos) << run.err;
-}
-
 TEST_F(Personalize, CheckRejectsMistakesAndNeedsNoCard)
 {
     const std::string good = write_profile(demo_profile(), "good.json");
     const Result ok = ombrix({"personalize", "--check", good});
     EXPECT_EQ(ok.exit, kExitOk) << ok.err;
-    EXPECT_NE(ok.out.find("a valid profile for an R2 card: 1 DF, 2 EFs, 2 PINs"), std::string::npos) << ok.out;
+    EXPECT_HAS(ok.out, "a valid profile for an R2 card: 1 DF, 2 EFs, 2 PINs");
 
     json duplicate = demo_profile();
     duplicate["files"][0]["children"][1]["fid"] = "5001";
     const Result dup = ombrix({"personalize", "--check", write_profile(duplicate, "dup.json")});
     EXPECT_EQ(dup.exit, kExitUsage);
-    EXPECT_NE(dup.err.find("dup.json: 1 problem\n  files[0].children[1].fid: duplicate identifier 5001"),
-              std::string::npos)
-        << dup.err;
-
-    json unknown = demo_profile();
-    unknown["pins"][0]["retries"] = 3;
-    const Result unk = ombrix({"personalize", "--check", write_profile(unknown, "unknown.json")});
-    EXPECT_EQ(unk.exit, kExitUsage);
-    EXPECT_NE(unk.err.find("pins[0].retries: unknown field"), std::string::npos) << unk.err;
-
-    for (const char* example : {"r2-demo.json", "r22-demo.json"}) {
-        const Result shipped = ombrix({"personalize", "--check", std::string(OMBRIX_SOURCE_DIR) + "/examples/profiles/" + example});
-        EXPECT_EQ(shipped.exit, kExitOk) << example << ": " << shipped.err;
-    }
+    EXPECT_HAS(dup.err, "dup.json: 1 problem\n  files[0].children[1].fid: duplicate identifier 5001");
     EXPECT_TRUE(sent().empty());
 }
 
@@ -386,7 +315,7 @@ TEST_F(Personalize, FirstApdusAreTheLibrarysPersonalizationCommands)
     const auto commands = sent();
     ASSERT_GE(commands.size(), 5u);
     EXPECT_EQ(commands[4].substr(0, 10), "8440000138") << "FORMAT: 56 protected bytes";
-    EXPECT_NE(run.err.find("step 2 of 10, create DF 3F00/5000 (4096 bytes) (CREATE FILE): "), std::string::npos) << run.err;
+    EXPECT_HAS(run.err, "step 2 of 10, create DF 3F00/5000 (4096 bytes) (CREATE FILE): ");
 }
 
 TEST(SecretFile, IsWrittenForItsOwnerOnlyAndNeverOverwritten)
@@ -408,4 +337,4 @@ TEST(SecretFile, IsWrittenForItsOwnerOnlyAndNeverOverwritten)
 }
 
 } // namespace
-} // namespace ombrix::cli
+} // namespace ombrix::cli::test

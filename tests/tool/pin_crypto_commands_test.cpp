@@ -3,8 +3,7 @@
 // crypto command sends the APDUs of its library method.
 #include "tests/tool/tool_harness.h"
 
-#include <cstdio>
-#include <fstream>
+#include <utility>
 
 namespace ombrix::cli::test {
 namespace {
@@ -17,8 +16,8 @@ class CryptoCommands : public ToolHarness { };
 void expect_no_pin(const Result& r, const std::string& pin_hex, const std::string& pin)
 {
     for (const std::string& shown : { pin_hex, pin }) {
-        EXPECT_FALSE(contains(r.out, shown)) << r.out;
-        EXPECT_FALSE(contains(r.err, shown)) << r.err;
+        EXPECT_LACKS(r.out, shown);
+        EXPECT_LACKS(r.err, shown);
     }
 }
 
@@ -30,7 +29,7 @@ TEST_F(PinCommands, ThePinNeverShowsInOutputTraceOrJson)
     ASSERT_EQ(r.exit, kExitOk) << r.err;
     EXPECT_EQ(r.json()["ok"], true);
     EXPECT_EQ(r.json()["reference"], "01");
-    EXPECT_TRUE(contains(r.err, "> 00 20 00 81 04 ** ** ** **")) << r.err;
+    EXPECT_HAS(r.err, "> 00 20 00 81 04 ** ** ** **");
     expect_no_pin(r, "31 32 33 34", "1234");
 
     env["CARD_PIN"] = "1234";
@@ -41,14 +40,8 @@ TEST_F(PinCommands, ThePinNeverShowsInOutputTraceOrJson)
 
     const Result literal = ombrix({ "verify-pin", "--pin", "1234" });
     EXPECT_EQ(literal.exit, kExitOk);
-    EXPECT_TRUE(
-        contains(literal.err, "warning: a PIN on the command line shows in the process list"));
+    EXPECT_HAS(literal.err, "warning: a PIN on the command line shows in the process list");
     expect_no_pin(literal, "31 32 33 34", "1234");
-
-    EXPECT_EQ(ombrix({ "verify-pin", "--pin", "env:NO_SUCH_VARIABLE" }).exit, kExitUsage);
-    input = "\n";
-    EXPECT_EQ(ombrix({ "verify-pin", "--pin-stdin" }).exit, kExitUsage)
-        << "an empty PIN is never sent";
 }
 
 TEST_F(PinCommands, RefusedPinIsExitSixWithTheTriesLeft)
@@ -58,9 +51,7 @@ TEST_F(PinCommands, RefusedPinIsExitSixWithTheTriesLeft)
     input = "1111\n";
     const Result r = ombrix({ "verify-pin", "--pin-stdin", "--json" });
     EXPECT_EQ(r.exit, kExitAuthRefused);
-    EXPECT_TRUE(
-        contains(r.err, "ombrix: verifying PIN 01: verification failed: 2 tries left (63C2)"))
-        << r.err;
+    EXPECT_HAS(r.err, "ombrix: verifying PIN 01: verification failed: 2 tries left (63C2)");
     EXPECT_EQ(r.json()["ok"], false);
     EXPECT_EQ(r.json()["tries_left"], 2);
     EXPECT_EQ(r.json()["status"], "63C2");
@@ -72,31 +63,20 @@ TEST_F(PinCommands, RefusedPinIsExitSixWithTheTriesLeft)
     input = "1111\n";
     const Result unknown = ombrix({ "verify-pin", "--ref", "2", "--pin-stdin" });
     EXPECT_EQ(unknown.exit, kExitAuthRefused);
-    EXPECT_TRUE(contains(unknown.err, "(6A88)")) << unknown.err;
+    EXPECT_HAS(unknown.err, "(6A88)");
 }
 
-TEST_F(PinCommands, ThreeWrongPinsBlockItAndTheUnblockingCodeFreesIt)
+TEST_F(PinCommands, UnblockSendsTheCodeAndTheNewPinAndTheTraceMasksBoth)
 {
-    demo_card(Model::R2);
-    for (const char* left : { "2 tries left (63C2)", "1 try left (63C1)", "(63C0)" }) {
-        input = "9999\n";
-        const Result wrong = ombrix({ "verify-pin", "--pin-stdin" });
-        EXPECT_EQ(wrong.exit, kExitAuthRefused);
-        EXPECT_TRUE(contains(wrong.err, left)) << wrong.err;
-    }
-    input = "1234\n";
-    const Result blocked = ombrix({ "verify-pin", "--pin-stdin" });
-    EXPECT_EQ(blocked.exit, kExitAuthRefused);
-    EXPECT_TRUE(contains(blocked.err, "(6983)")) << blocked.err;
-
-    // Mode 00: the unblocking code and a new PIN.
+    // Mode 00: the unblocking code and a new PIN in one command.
+    auto card = scripted("C802");
+    card->expect("002C00810C 3132333435363738 34333231", "9000");
     input = "12345678\n4321\n";
     const Result unblocked = ombrix({ "--trace", "unblock-pin", "--puk-stdin", "--new-pin-stdin" });
     ASSERT_EQ(unblocked.exit, kExitOk) << unblocked.err;
-    EXPECT_TRUE(contains(unblocked.err, "> 00 2C 00 81 0C **")) << unblocked.err;
+    EXPECT_HAS(unblocked.err, "> 00 2C 00 81 0C **");
     expect_no_pin(unblocked, "31 32 33 34 35 36 37 38", "12345678");
-    input = "4321\n";
-    EXPECT_EQ(ombrix({ "verify-pin", "--pin-stdin" }).exit, kExitOk);
+    expect_no_pin(unblocked, "34 33 32 31", "4321");
 }
 
 TEST_F(PinCommands, ChangePinSendsTheCurrentAndTheNewPin)
@@ -114,17 +94,14 @@ TEST_F(PinCommands, ChangePinSendsTheCurrentAndTheNewPin)
     input = "1234\n5678\n";
     const Result first = ombrix({ "change-pin", "--pin-stdin", "--new-pin-stdin" });
     EXPECT_EQ(first.exit, kExitAuthRefused);
-    EXPECT_TRUE(contains(first.err, "1 try left (63C1)")) << first.err;
+    EXPECT_HAS(first.err, "1 try left (63C1)");
 
-    // New only: P1 01; and the first generation resets counters without codes.
+    // New only: P1 01.
     pcsc().reset();
     card = scripted("C801");
     card->expect("0024018104 35363738", "9000");
     input = "5678\n";
     EXPECT_EQ(ombrix({ "change-pin", "--new-only", "--new-pin-stdin" }).exit, kExitOk);
-    pcsc().reset();
-    scripted("C801");
-    EXPECT_EQ(ombrix({ "unblock-pin", "--puk", "env:X" }).exit, kExitUsage);
 }
 
 TEST_F(PinCommands, LifecycleShowsAndSwitches)
@@ -145,8 +122,7 @@ TEST_F(PinCommands, LifecycleShowsAndSwitches)
     r1->expect("00CA0183", "6A88");
     const Result refused = ombrix({ "lifecycle" });
     EXPECT_EQ(refused.exit, kExitCardRefused);
-    EXPECT_TRUE(contains(refused.err, "reading the life cycle in Virtual PCD 00 00: "))
-        << refused.err;
+    EXPECT_HAS(refused.err, "reading the life cycle in Virtual PCD 00 00: ");
 }
 
 TEST_F(CryptoCommands, SignSendsTheEnvironmentAndTheHash)
@@ -169,27 +145,29 @@ TEST_F(CryptoCommands, SignSendsTheEnvironmentAndTheHash)
     EXPECT_EQ(ombrix({ "sign", "--key", "5" }).exit, kExitCardRefused);
 }
 
-TEST_F(CryptoCommands, TheDemoCardSignsEnciphersAndDeciphers)
+TEST_F(CryptoCommands, EncipherAndDecipherPutThePaddingIndicatorInFront)
 {
-    demo_card(Model::R2);
-    input = std::string(20, '\x11');
-    EXPECT_EQ(ombrix({ "sign", "--key", "5" }).exit, kExitCardRefused)
-        << "key 05 needs PIN 01 first";
-    input = "1234\n";
-    ASSERT_EQ(ombrix({ "verify-pin", "--pin-stdin" }).exit, kExitOk);
-    input = std::string(20, '\x11');
-    const Result sig = ombrix({ "sign", "--key", "5", "--json" });
-    ASSERT_EQ(sig.exit, kExitOk) << sig.err;
-    EXPECT_EQ(sig.json()["signature"].get<std::string>().size(), 256u) << "a 1024-bit signature";
-
-    // PKCS #1 on the card: the round trip gives the message back.
-    const std::string block = "48656C6C6F2C20636172640A";
-    const Result enc = ombrix({ "encrypt", "--key", "5", block, "--json" });
+    const std::string message = "48656C6C6F2C20636172640A";
+    const std::string cryptogram(256, 'C');
+    auto card = scripted("C802");
+    bool first = true;
+    for (const auto& [command, answer] : { std::pair { "002A86800D00" + message + "90", cryptogram },
+             std::pair { "002A80868100" + cryptogram + "90", message },
+             std::pair { "002A86800C" + message + "90", cryptogram } }) {
+        if (!std::exchange(first, false))
+            card->expect("00CA018202", "C802 9000"); // each run asks the model
+        card->expect("0022F301", "9000").expect("0022F1B803830105", "9000").expect(command, answer + "9000");
+    }
+    const Result enc = ombrix({ "encrypt", "--key", "5", message, "--json" });
     ASSERT_EQ(enc.exit, kExitOk) << enc.err;
-    const std::string cryptogram = enc.json()["data"];
+    EXPECT_EQ(enc.json()["data"], cryptogram);
     const Result dec = ombrix({ "decrypt", "--key", "5", cryptogram, "--json" });
     ASSERT_EQ(dec.exit, kExitOk) << dec.err;
-    EXPECT_EQ(dec.json()["data"], block);
+    EXPECT_EQ(dec.json()["data"], message);
+    EXPECT_EQ(ombrix({ "encrypt", "--key", "5", "--no-indicator", message }).exit, kExitOk);
+    EXPECT_TRUE(card->script_done());
+    // With the indicator, 254 bytes at most fit.
+    EXPECT_EQ(ombrix({ "encrypt", "--key", "5", std::string(510, 'A') }).exit, kExitUsage);
 }
 
 TEST_F(CryptoCommands, ChallengeAndExternalAuthenticationWithTheDemoKey)
@@ -205,7 +183,7 @@ TEST_F(CryptoCommands, ChallengeAndExternalAuthenticationWithTheDemoKey)
         = ombrix({ "--trace", "external-auth", "--key", "4", "--key-value", "env:DEMO_KEY" });
     EXPECT_EQ(ok.exit, kExitOk) << ok.err;
     EXPECT_EQ(ok.out, "authenticated with key 04\n");
-    EXPECT_FALSE(contains(ok.err, "4F 4D 42 52")) << "the key is never shown";
+    EXPECT_LACKS(ok.err, "4F 4D 42 52"); // the key is never shown
 
     env["DEMO_KEY"] = "00112233445566778899AABBCCDDEEFF";
     const Result wrong = ombrix({ "external-auth", "--key", "4", "--key-value", "env:DEMO_KEY" });
@@ -224,13 +202,6 @@ TEST_F(CryptoCommands, TripleDesOnTheFirstGenerationOnly)
         = ombrix({ "--hex", "packed", "3des", "encrypt", "--key", "4", "0001020304050607" });
     ASSERT_EQ(r.exit, kExitOk) << r.err;
     EXPECT_EQ(r.out, "00A1A2A3A4A5A6A7A8\n");
-
-    pcsc().reset();
-    scripted("C802");
-    EXPECT_EQ(ombrix({ "3des", "decrypt", "--key", "4", "00" }).exit, kExitUsage);
-    pcsc().reset();
-    scripted("C801");
-    EXPECT_EQ(ombrix({ "challenge" }).exit, kExitUsage);
 }
 
 TEST_F(CryptoCommands, GenkeyAndBiometricMatch)
@@ -250,16 +221,11 @@ TEST_F(CryptoCommands, GenkeyAndBiometricMatch)
     std::string record(720, '\0');
     for (std::size_t i = 0; i < record.size(); ++i)
         record[i] = static_cast<char>(i * 7 + 3);
-    const std::string path = ::testing::TempDir() + "ombrix_bir.bin";
-    std::ofstream(path, std::ios::binary) << record;
-    const Result match = ombrix({ "verify-bio", "-i", path });
+    const Result match = ombrix({ "verify-bio", "-i", file("bir.bin", record) });
     EXPECT_EQ(match.exit, kExitOk) << match.err;
     record[0] ^= 1;
-    std::ofstream(path, std::ios::binary) << record;
-    EXPECT_EQ(ombrix({ "verify-bio", "-i", path }).exit, kExitAuthRefused);
-    std::ofstream(path, std::ios::binary) << "short";
-    EXPECT_EQ(ombrix({ "verify-bio", "-i", path }).exit, kExitUsage);
-    std::remove(path.c_str());
+    EXPECT_EQ(ombrix({ "verify-bio", "-i", file("bir.bin", record) }).exit, kExitAuthRefused);
+    EXPECT_EQ(ombrix({ "verify-bio", "-i", file("bir.bin", "short") }).exit, kExitUsage);
 }
 
 } // namespace

@@ -7,88 +7,74 @@ namespace ombrix::cli {
 namespace {
 
 using Outcome = ReaderChoice::Outcome;
+using Readers = std::vector<ReaderEntry>;
 
-const std::vector<ReaderEntry> kReaders = {
+const Readers kReaders = {
     {"Virtual PCD 00 00", true},
     {"Virtual PCD 00 01", false},
     {"ACS ACR39U ICC Reader 00 00", true},
 };
+const Readers kOneCard = {{"A", false}, {"B", true}, {"C", false}};
 
-ReaderChoice choose(const std::optional<std::string>& option, const char* env = nullptr,
-                    const std::vector<ReaderEntry>& readers = kReaders)
+struct Choice {
+    std::optional<std::string> option; // -r
+    const char* env;                   // OMBRIX_READER
+    Readers readers;
+    Outcome outcome;
+    std::size_t index;                   // when chosen
+    std::vector<std::size_t> candidates; // when ambiguous
+    const char* source = "";             // when chosen: "-r" or "OMBRIX_READER", "" to skip
+    const char* failure = "";            // a part of describe_failure
+};
+
+class ReaderChoiceTable : public ::testing::TestWithParam<Choice> {};
+
+TEST_P(ReaderChoiceTable, ChoosesOrSaysWhyNot)
 {
-    return choose_reader(readers, option, env);
+    const Choice& c = GetParam();
+    const ReaderChoice choice = choose_reader(c.readers, c.option, c.env);
+    const std::string what = c.option.value_or("(none)") + " / " + (c.env ? c.env : "(unset)");
+    ASSERT_EQ(choice.outcome, c.outcome) << what;
+    EXPECT_TRUE(c.outcome != Outcome::chosen || choice.index == c.index) << what << ": " << choice.index;
+    EXPECT_TRUE(c.outcome != Outcome::ambiguous || choice.candidates == c.candidates) << what;
+    EXPECT_TRUE(!*c.source || choice.source == c.source) << what << ": " << choice.source;
+    const std::string failure = c.outcome == Outcome::chosen ? "" : describe_failure(choice, c.readers);
+    EXPECT_NE(failure.find(c.failure), std::string::npos) << what << ": " << failure;
 }
 
-TEST(ReaderChoice, IndexCountsFromZeroAndIgnoresCards)
+INSTANTIATE_TEST_SUITE_P(Rules, ReaderChoiceTable, ::testing::Values(
+    // An index counts from zero; an empty reader can be chosen (connecting says "no card").
+    Choice{"0", nullptr, kReaders, Outcome::chosen, 0, {}},
+    Choice{"1", nullptr, kReaders, Outcome::chosen, 1, {}},
+    Choice{"3", nullptr, kReaders, Outcome::no_match, 0, {}, "", "0 to 2"},
+    // A part of the name, in any case; fitting several is ambiguous.
+    Choice{"acr39", nullptr, kReaders, Outcome::chosen, 2, {}},
+    Choice{"pcd 00 01", nullptr, kReaders, Outcome::chosen, 1, {}},
+    Choice{"virtual", nullptr, kReaders, Outcome::ambiguous, 0, {0, 1}, "", "matches 2 readers"},
+    Choice{"gemalto", nullptr, kReaders, Outcome::no_match, 0, {}},
+    // The exact name after '=': case and completeness count.
+    Choice{"=Virtual PCD 00 01", nullptr, kReaders, Outcome::chosen, 1, {}},
+    Choice{"=virtual pcd 00 01", nullptr, kReaders, Outcome::no_match, 0, {}},
+    Choice{"=Virtual PCD 00", nullptr, kReaders, Outcome::no_match, 0, {}},
+    // The variable gives the default, the option wins, an empty variable counts as unset.
+    Choice{std::nullopt, "acs", kReaders, Outcome::chosen, 2, {}, "OMBRIX_READER"},
+    Choice{"1", "acs", kReaders, Outcome::chosen, 1, {}, "-r"},
+    Choice{std::nullopt, "", {{"A", false}, {"B", true}}, Outcome::chosen, 1, {}},
+    // Without a choice: the only reader holding a card.
+    Choice{std::nullopt, nullptr, kOneCard, Outcome::chosen, 1, {}},
+    Choice{std::nullopt, nullptr, kReaders, Outcome::ambiguous, 0, {0, 2}},
+    Choice{std::nullopt, nullptr, {{"A", false}}, Outcome::no_card, 0, {}},
+    Choice{std::nullopt, nullptr, {}, Outcome::no_readers, 0, {}},
+    Choice{"0", nullptr, {}, Outcome::no_readers, 0, {}}));
+
+TEST(ReaderChoice, CandidatesAreListedWithTheirCards)
 {
-    EXPECT_EQ(choose("0").index, 0u);
-    const auto empty = choose("1");
-    EXPECT_EQ(empty.outcome, Outcome::chosen);
-    EXPECT_EQ(empty.index, 1u); // an empty reader can be chosen; connecting says "no card"
-    const auto past = choose("3");
-    EXPECT_EQ(past.outcome, Outcome::no_match);
-    EXPECT_NE(describe_failure(past, kReaders).find("0 to 2"), std::string::npos);
-}
-
-TEST(ReaderChoice, SubstringInAnyCase)
-{
-    const auto acs = choose("acr39");
-    EXPECT_EQ(acs.outcome, Outcome::chosen);
-    EXPECT_EQ(acs.index, 2u);
-    EXPECT_EQ(choose("pcd 00 01").index, 1u);
-}
-
-TEST(ReaderChoice, SubstringFittingSeveralIsAmbiguousWithCandidates)
-{
-    const auto virt = choose("virtual");
-    EXPECT_EQ(virt.outcome, Outcome::ambiguous);
-    EXPECT_EQ(virt.candidates, (std::vector<std::size_t>{0, 1}));
-    const std::string list = list_candidates(kReaders, virt.candidates);
-    EXPECT_EQ(list, "  0  Virtual PCD 00 00  (card)\n  1  Virtual PCD 00 01  (empty)\n");
-    EXPECT_NE(describe_failure(virt, kReaders).find("matches 2 readers"), std::string::npos);
-}
-
-TEST(ReaderChoice, ExactNameAfterEqualsSign)
-{
-    EXPECT_EQ(choose("=Virtual PCD 00 01").index, 1u);
-    // Exact means exact: case and completeness count.
-    EXPECT_EQ(choose("=virtual pcd 00 01").outcome, Outcome::no_match);
-    EXPECT_EQ(choose("=Virtual PCD 00").outcome, Outcome::no_match);
-}
-
-TEST(ReaderChoice, NothingMatches)
-{
-    const auto none = choose("gemalto");
-    EXPECT_EQ(none.outcome, Outcome::no_match);
-    EXPECT_EQ(describe_failure(none, kReaders), "\"gemalto\" (-r) matches no reader");
-}
-
-TEST(ReaderChoice, EnvironmentGivesTheDefaultAndTheOptionWins)
-{
-    const auto from_env = choose(std::nullopt, "acs");
-    EXPECT_EQ(from_env.index, 2u);
-    EXPECT_EQ(from_env.source, "OMBRIX_READER");
-    const auto both = choose("1", "acs");
-    EXPECT_EQ(both.index, 1u);
-    EXPECT_EQ(both.source, "-r");
-    // An empty variable counts as unset.
-    EXPECT_EQ(choose(std::nullopt, "", {{"A", false}, {"B", true}}).index, 1u);
-}
-
-TEST(ReaderChoice, WithoutAChoiceTheOnlyReaderHoldingACard)
-{
-    const std::vector<ReaderEntry> one_card = {{"A", false}, {"B", true}, {"C", false}};
-    EXPECT_EQ(choose(std::nullopt, nullptr, one_card).index, 1u);
-
-    const auto two = choose(std::nullopt, nullptr, kReaders);
-    EXPECT_EQ(two.outcome, Outcome::ambiguous);
-    EXPECT_EQ(two.candidates, (std::vector<std::size_t>{0, 2}));
-
-    const auto none = choose(std::nullopt, nullptr, {{"A", false}});
-    EXPECT_EQ(none.outcome, Outcome::no_card);
-    EXPECT_EQ(choose(std::nullopt, nullptr, {}).outcome, Outcome::no_readers);
-    EXPECT_EQ(choose("0", nullptr, {}).outcome, Outcome::no_readers);
+    const auto virt = choose_reader(kReaders, "virtual", nullptr);
+    EXPECT_EQ(list_candidates(kReaders, virt.candidates),
+              "  0  Virtual PCD 00 00  (card)\n  1  Virtual PCD 00 01  (empty)\n");
+    // The whole sentence when nothing matches.
+    EXPECT_EQ(describe_failure(choose_reader(kReaders, "gemalto", nullptr), kReaders),
+              "\"gemalto\" (-r) matches no reader");
 }
 
 } // namespace

@@ -136,6 +136,12 @@ TEST(ScriptRunner, ExpectedRefusalsAreSuccessAndSuccessWhereARefusalWasExpectedI
     FakeLink more;
     more.answer("61 10");
     EXPECT_EQ(run_script(plain, more, {}).exit, kExitOk);
+
+    // A refused protected command is a refused secure messaging.
+    auto sm = parse_ok("0C B0 00 00 04\n");
+    FakeLink sm_refused;
+    sm_refused.answer("69 88");
+    EXPECT_EQ(run_script(sm, sm_refused, {}).exit, kExitSmRefused);
 }
 
 TEST(ScriptRunner, ResetStepResetsTheCard)
@@ -166,14 +172,6 @@ TEST(ScriptRunner, AFailedExchangeStopsEvenWhenKeepingGoing)
     EXPECT_EQ(report.exit, kExitNoCard);
     EXPECT_FALSE(report.completed);
     EXPECT_EQ(seen, (std::vector<long>{0, static_cast<long>(0x80100069u)}));
-}
-
-TEST(ScriptRunner, SecureMessagingRefusal)
-{
-    auto steps = parse_ok("0C B0 00 00 04\n");
-    FakeLink link;
-    link.answer("69 88");
-    EXPECT_EQ(run_script(steps, link, {}).exit, kExitSmRefused);
 }
 
 } // namespace

@@ -6,15 +6,19 @@
 
 #include "sim/card/ombrix_card.h"
 #include "tests/support/pcsc_fixture.h"
+#include "tests/tool/tool_test_util.h"
 #include "tools/ombrix/exit_status.h"
 #include "tools/ombrix/tool.h"
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 namespace ombrix::cli::test {
 
@@ -30,6 +34,39 @@ constexpr const char* kReader1 = "Virtual PCD 00 01";
 
 class ToolHarness : public ombrix::test::PcscTest {
 protected:
+    void TearDown() override
+    {
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_);
+        PcscTest::TearDown();
+    }
+
+    // A directory of this test's own, made at first use and removed after it.
+    std::string dir()
+    {
+        if (dir_.empty()) {
+            dir_ = std::filesystem::path(::testing::TempDir())
+                / ("ombrix-tool-" + std::to_string(::getpid()) + "-"
+                    + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+            std::filesystem::remove_all(dir_);
+            std::filesystem::create_directories(dir_);
+        }
+        return dir_.string();
+    }
+    std::string path(const std::string& name) { return (std::filesystem::path(dir()) / name).string(); }
+    // Writes `text` to the file `name` of the test's directory; gives its path.
+    std::string file(const std::string& name, const std::string& text)
+    {
+        const std::string p = path(name);
+        std::ofstream(p, std::ios::binary) << text;
+        return p;
+    }
+    static std::string read_back(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
     Result ombrix(std::vector<std::string> args)
     {
         args.insert(args.begin(), "ombrix");
@@ -69,11 +106,9 @@ protected:
     std::map<std::string, std::string> env;
     std::string input; // standard input of the next run
     bool err_is_terminal = false;
-};
 
-inline bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+private:
+    std::filesystem::path dir_;
+};
 
 } // namespace ombrix::cli::test

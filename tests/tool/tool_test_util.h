@@ -12,6 +12,31 @@
 
 namespace ombrix::cli::test {
 
+inline bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// EXPECT_HAS(text, part): the text holds the part; on failure, the whole text.
+inline ::testing::AssertionResult holds(const char* text_expr, const char* part_expr,
+                                        const std::string& text, const std::string& part)
+{
+    if (contains(text, part))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << text_expr << " lacks \"" << part << "\" (" << part_expr
+                                         << "); it is:\n" << text;
+}
+inline ::testing::AssertionResult lacks(const char* text_expr, const char* part_expr,
+                                        const std::string& text, const std::string& part)
+{
+    if (!contains(text, part))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << text_expr << " holds \"" << part << "\" (" << part_expr
+                                         << "); it is:\n" << text;
+}
+#define EXPECT_HAS(text, part) EXPECT_PRED_FORMAT2(::ombrix::cli::test::holds, text, part)
+#define EXPECT_LACKS(text, part) EXPECT_PRED_FORMAT2(::ombrix::cli::test::lacks, text, part)
+
 inline Bytes hex(std::string_view text)
 {
     const HexParse parse = parse_hex(text);
