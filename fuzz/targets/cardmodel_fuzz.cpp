@@ -64,8 +64,8 @@ void library_commands(FuzzInput& input, std::shared_ptr<ombrix::sim::OmbrixCard>
     world.end();
 }
 
-// The image with its RSA keys as placeholders of the same size: reading a
-// PEM key costs milliseconds, so most runs do without.
+// The image with its RSA keys as placeholders of the same size: most runs
+// take the paths of a card without key pairs.
 nlohmann::json without_rsa_keys(nlohmann::json image)
 {
     if (!image.contains("keys") || !image["keys"].is_array())
@@ -82,23 +82,24 @@ nlohmann::json without_rsa_keys(nlohmann::json image)
 }
 
 // A new card of a built-in image. Making an image costs tens of
-// milliseconds, so each is made once and every run loads a copy.
+// milliseconds and loading one with its RSA keys several: each card is made
+// once, and every run works on a copy of it.
 std::unique_ptr<ombrix::sim::OmbrixCard> fresh_card(ombrix::sim::Model model, bool blank, bool rsa)
 {
-    struct Images {
-        nlohmann::json full, light;
+    struct Prototypes {
+        std::unique_ptr<ombrix::sim::OmbrixCard> full, light;
     };
-    static std::map<std::pair<ombrix::sim::Model, bool>, Images> images;
-    auto it = images.find({model, blank});
-    if (it == images.end()) {
+    static std::map<std::pair<ombrix::sim::Model, bool>, Prototypes> prototypes;
+    auto it = prototypes.find({model, blank});
+    if (it == prototypes.end()) {
         auto card = ombrix::sim::OmbrixCard::builtin(model, blank ? "blank" : "demo");
         OMBRIX_FUZZ_CHECK(card != nullptr);
-        Images made{card->to_json(), without_rsa_keys(card->to_json())};
-        if (ombrix::sim::OmbrixCard::from_json(made.light) == nullptr)
-            made.light = made.full;
-        it = images.emplace(std::pair{model, blank}, std::move(made)).first;
+        auto light = ombrix::sim::OmbrixCard::from_json(without_rsa_keys(card->to_json()));
+        if (light == nullptr)
+            light = card->copy();
+        it = prototypes.emplace(std::pair{model, blank}, Prototypes{std::move(card), std::move(light)}).first;
     }
-    return ombrix::sim::OmbrixCard::from_json(rsa ? it->second.full : it->second.light);
+    return (rsa ? it->second.full : it->second.light)->copy();
 }
 
 void run(FuzzInput& input)

@@ -76,6 +76,26 @@ const std::array<CardOs::InsEntry, 7> CardOs::kProprietary{{
     {0x20, &CardOs::load_executable, kPhaseAdmin, kSecondGeneration | kPlainIn4},
 }};
 
+Persistent copy_of(const Persistent& state)
+{
+    Persistent copy;
+    copy.model = state.model;
+    copy.identification = state.identification;
+    copy.life_cycle = state.life_cycle;
+    copy.memory_kb = state.memory_kb;
+    copy.mf = state.mf ? copy_tree(*state.mf) : nullptr;
+    copy.packages = state.packages;
+    copy.pins = state.pins;
+    copy.des_keys = state.des_keys;
+    copy.rsa_keys = state.rsa_keys;
+    copy.transport_key = state.transport_key;
+    copy.responses = state.responses;
+    copy.data_objects = state.data_objects;
+    copy.environments = state.environments;
+    copy.digest_info = state.digest_info;
+    return copy;
+}
+
 CardOs::CardOs(Persistent state) : p_(std::move(state))
 {
     // The card's key for the `_C` family: its identification data under the

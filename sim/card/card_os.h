@@ -153,6 +153,10 @@ struct Persistent {
     Bytes digest_info = default_digest_info();
 };
 
+// A deep copy: the file tree copied, the RSA keys shared (the card replaces
+// a key pair, it never changes one).
+Persistent copy_of(const Persistent& state);
+
 class CardOs {
 public:
     explicit CardOs(Persistent state);

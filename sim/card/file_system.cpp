@@ -212,4 +212,25 @@ void check_access(Generation generation, const FileNode& file, Op op, const Secu
     check_condition(*pos < file.ac.size() ? file.ac[*pos] : kAcNever, state);
 }
 
+std::unique_ptr<FileNode> copy_tree(const FileNode& node, FileNode* parent)
+{
+    auto copy = std::make_unique<FileNode>();
+    copy->fid = node.fid;
+    copy->fdb = node.fdb;
+    copy->kind = node.kind;
+    copy->size = node.size;
+    copy->record_size = node.record_size;
+    copy->name = node.name;
+    copy->ac = node.ac;
+    copy->sm = node.sm;
+    copy->proprietary = node.proprietary;
+    copy->data = node.data;
+    copy->records = node.records;
+    copy->parent = parent;
+    copy->children.reserve(node.children.size());
+    for (const auto& child : node.children)
+        copy->children.push_back(copy_tree(*child, copy.get()));
+    return copy;
+}
+
 } // namespace ombrix::sim::card

@@ -58,6 +58,9 @@ struct FileNode {
     std::size_t max_record_length() const;
 };
 
+// A deep copy of the subtree at `node`, hung under `parent`.
+std::unique_ptr<FileNode> copy_tree(const FileNode& node, FileNode* parent = nullptr);
+
 // Card memory taken by a subtree: each file costs kFileOverhead, each EF its
 // size on top.
 std::size_t memory_used(const FileNode* root);

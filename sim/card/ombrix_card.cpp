@@ -27,6 +27,12 @@ std::unique_ptr<OmbrixCard> OmbrixCard::from_json(const nlohmann::json& image, s
 }
 
 OmbrixCard::OmbrixCard(std::unique_ptr<card::CardOs> os) : os_(std::move(os)) {}
+
+std::unique_ptr<OmbrixCard> OmbrixCard::copy() const
+{
+    const std::lock_guard lock(mutex_);
+    return std::make_unique<OmbrixCard>(std::make_unique<card::CardOs>(card::copy_of(os_->persistent())));
+}
 OmbrixCard::~OmbrixCard() = default;
 
 nlohmann::json OmbrixCard::to_json() const

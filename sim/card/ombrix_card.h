@@ -50,6 +50,10 @@ public:
     // card with the same persistent state.
     nlohmann::json to_json() const;
 
+    // A card with the same persistent state, made without going through an
+    // image (a card image with RSA keys takes milliseconds to load).
+    std::unique_ptr<OmbrixCard> copy() const;
+
     explicit OmbrixCard(std::unique_ptr<card::CardOs> os);
     ~OmbrixCard() override;
     OmbrixCard(const OmbrixCard&) = delete;

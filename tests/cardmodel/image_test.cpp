@@ -46,6 +46,28 @@ TEST(Image, ChangesMadeByCommandsPersist)
     EXPECT_EQ(copy->to_json(), card->to_json());
 }
 
+// A copy holds the same state, files at every depth included, and is a card
+// of its own: what runs on it leaves the original as it was.
+TEST(Image, ACopyIsEqualAndIndependent)
+{
+    for (const Model m : kAllModels) {
+        auto card = demo(m);
+        ASSERT_EQ(sw(*card, m == Model::R1 ? "B0 10 00 00" : "80 10 00 00"), 0x9000);
+        const json before = card->to_json();
+        auto copy = card->copy();
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy->to_json(), before) << model_name(m);
+        EXPECT_EQ(copy->atr(), card->atr());
+        // The copy's files hang under the copy's own DFs: a select by path
+        // from the MF, then a write, reach the copy only.
+        ASSERT_EQ(sw(*copy, "00 A4 08 00 04 50 00 50 01"), 0x9000) << model_name(m);
+        ASSERT_EQ(sw(*copy, "00 D6 00 00 01 7E"), 0x9000) << model_name(m);
+        ASSERT_EQ(sw(*copy, "00 A4 03 00"), 0x9000) << model_name(m); // the parent of the EF's DF
+        EXPECT_EQ(copy->file_data({0x5000, 0x5001})->front(), 0x7E);
+        EXPECT_EQ(card->to_json(), before) << model_name(m);
+    }
+}
+
 TEST(Image, HandWrittenMinimalImageGetsDefaults)
 {
     const json image = json::parse(R"({
