@@ -50,7 +50,7 @@ blank_cards() {
 }
 
 unset OMBRIX_READER OMBRIX_TRACE_SECRETS
-export OMBRIX_DEMO_PIN=2468
+export OMBRIX_DEMO_PIN=2468 WRONG_PIN=1357
 
 case ${1:-} in
 r2_demo)
@@ -85,8 +85,28 @@ sys.exit(0 if ok else 1)
 PY
     run 0 verify-pin -r 1 --ref 1 --pin env:OMBRIX_DEMO_PIN
     ;;
+r22_demo)
+    # The shipped R22 profile on a blank R22 card, then a protected read of
+    # the PIN-guarded file and a signature OpenSSL checks with the exported key.
+    "$OMBRIX_E2E_CTL" sim-stop main || fail "cannot take the demo card out"
+    "$OMBRIX_E2E_CTL" sim-start blank0 0 --model R22 --image blank --serial 3 || fail "no blank R22 card in $READER0"
+    run 0 personalize -r 0 --output-dir "$WORK" "$OMBRIX_SOURCE_DIR/examples/profiles/r22-demo.json"
+    out_has "personalized the R22 card in $READER0 (UID 000000000003)"
+    run 0 info -r 0 --json
+    out_has '"model": "R22"'
+    run 6 verify-pin -r 0 --ref 1 --pin env:WRONG_PIN
+    run 0 verify-pin -r 0 --ref 1 --pin env:OMBRIX_DEMO_PIN
+    run 0 read -r 0 -f 5000/5004 --sm --json
+    out_has '"data": "0102030405060708090A0B0C0D0E0F10"'
+    printf 'signed on an R22 card' >"$WORK/message.txt"
+    openssl dgst -sha1 -binary "$WORK/message.txt" >"$WORK/hash.bin"
+    run 0 sign -r 0 --key 5 --sha1-digest-info -i "$WORK/hash.bin" -o "$WORK/signature.bin"
+    openssl pkeyutl -verify -pubin -keyform DER -inkey "$WORK/r22-demo-key05-000000000003.der" \
+        -sigfile "$WORK/signature.bin" -in "$WORK/hash.bin" -pkeyopt digest:sha1 >"$OUT" 2>"$ERR" ||
+        fail "OpenSSL does not verify the R22 card's signature"
+    ;;
 *)
-    echo "usage: personalize_e2e.sh r2_demo|all_readers" >&2
+    echo "usage: personalize_e2e.sh r2_demo|all_readers|r22_demo" >&2
     exit 2
     ;;
 esac
