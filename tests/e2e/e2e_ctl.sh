@@ -7,18 +7,24 @@
 #   OMBRIX_E2E_PROBE   the ombrix-e2e-probe program
 #   OMBRIX_PCSCD       the pcscd program
 #   OMBRIX_VPCD_DRIVER the vsmartcard reader driver
-#   OMBRIX_E2E_PORT    TCP port of reader 0 (reader 1 listens on the next one)
+#   OMBRIX_E2E_PORT    TCP port of reader 0 (reader i listens on PORT + i)
+# and may be given:
+#   OMBRIX_E2E_READERS how many virtual readers setup configures: an even
+#                      number from 2 (the default) to 16; the other
+#                      subcommands take the number that setup recorded
+#   OMBRIX_E2E_PCSCD_QUIET=1  pcscd without its debug and APDU log (-d -a)
 #
 # Subcommands:
-#   setup                         start pcscd, put an R2 demo card into reader 0
+#   setup                         start pcscd with the readers, put an R2 demo card into reader 0
 #   cleanup                       stop every card and pcscd started here
-#   sim-start NAME INDEX [ARGS]   start ombrix-sim NAME in reader INDEX (0 or 1)
+#   sim-start NAME INDEX [ARGS]   start ombrix-sim NAME in reader INDEX (0 to readers - 1)
 #                                 with extra ombrix-sim ARGS; waits for the card
 #                                 (the reader must be empty first)
 #   sim-stop NAME [--no-wait]     stop that ombrix-sim; waits until its reader is empty
 #   sim-remove NAME [--no-wait]   SIGUSR1: the card is removed; waits until pcscd sees it
 #   sim-insert NAME [--no-wait]   SIGUSR2: the card is inserted; waits until pcscd sees it
 #   reader NAME                   print the reader name that sim NAME occupies
+#   reader-name INDEX             print the name of reader INDEX
 #   state-dir                     print the state directory
 #   status                        what runs
 set -u -o pipefail
@@ -28,10 +34,28 @@ die() { echo "e2e: $*" >&2; exit 1; }
 : "${OMBRIX_E2E_STATE:?e2e: OMBRIX_E2E_STATE is not set}"
 : "${OMBRIX_E2E_PORT:=35963}"
 STATE=$OMBRIX_E2E_STATE
-READER_BASE="Virtual PCD 00 0"
 WAIT_MS=${OMBRIX_E2E_WAIT_MS:-8000}
 
-reader_name() { echo "${READER_BASE}$1"; }
+# Each vpcd entry of the reader configuration gives two readers, on ports
+# PORT + 2k and PORT + 2k + 1. pcscd numbers readers of the same friendly name
+# alike ("... 00 00" for each), so entry k > 0 is named "Virtual PCD k": its
+# readers are "Virtual PCD k 00 00" and "Virtual PCD k 00 01"; entry 0 keeps
+# "Virtual PCD 00 00" and "Virtual PCD 00 01". The driver keeps its
+# connections in one table indexed by slot alone, so every entry past the
+# first loads a copy of the driver of its own (a file of its own: the dynamic
+# loader would hand back the loaded one for the same file).
+if [[ -n ${OMBRIX_E2E_READERS:-} ]]; then
+    READERS=$OMBRIX_E2E_READERS
+elif [[ ${1:-} != setup && -f $STATE/readers ]]; then
+    READERS=$(<"$STATE/readers")
+else
+    READERS=2
+fi
+[[ $READERS =~ ^[0-9]+$ ]] && ((READERS >= 2 && READERS <= 16 && READERS % 2 == 0)) ||
+    die "OMBRIX_E2E_READERS=$READERS: an even number from 2 to 16"
+
+friendly_name() { if (($1 == 0)); then echo "Virtual PCD"; else echo "Virtual PCD $1"; fi; }
+reader_name() { echo "$(friendly_name $(($1 / 2))) 00 0$(($1 % 2))"; }
 
 # The pid in FILE, when it names a live process whose program is PROGRAM.
 live_pid() {
@@ -91,13 +115,23 @@ port_in_use() {
 
 write_reader_conf() {
     mkdir -p "$STATE/reader.conf.d"
-    # One vpcd entry makes two readers: "... 00 00" on the port, "... 00 01" on the next.
-    cat >"$STATE/reader.conf.d/vpcd" <<EOF
-FRIENDLYNAME "Virtual PCD"
-DEVICENAME   /dev/null:$OMBRIX_E2E_PORT
-LIBPATH      $OMBRIX_VPCD_DRIVER
-CHANNELID    $OMBRIX_E2E_PORT
+    # One vpcd entry makes two readers: "... 00 00" on its port, "... 00 01" on the next.
+    local k port driver
+    for ((k = 0; k < READERS / 2; k++)); do
+        port=$((OMBRIX_E2E_PORT + 2 * k))
+        driver=$OMBRIX_VPCD_DRIVER
+        if ((k > 0)); then
+            driver=$STATE/vpcd-driver-$k.so
+            cp "$OMBRIX_VPCD_DRIVER" "$driver" || die "cannot copy the vpcd driver to $driver"
+        fi
+        cat <<EOF
+FRIENDLYNAME "$(friendly_name "$k")"
+DEVICENAME   /dev/null:$port
+LIBPATH      $driver
+CHANNELID    $port
+
 EOF
+    done >"$STATE/reader.conf.d/vpcd"
 }
 
 cmd_setup() {
@@ -117,9 +151,12 @@ cmd_setup() {
     [[ -x $OMBRIX_PCSCD ]] || die "no pcscd at $OMBRIX_PCSCD"
     [[ -f $OMBRIX_VPCD_DRIVER ]] || die "no vpcd driver at $OMBRIX_VPCD_DRIVER"
     [[ -x $OMBRIX_SIM ]] || die "no ombrix-sim at $OMBRIX_SIM (build the ombrix-sim target)"
-    local p
-    for p in "$OMBRIX_E2E_PORT" $((OMBRIX_E2E_PORT + 1)); do
+    local p i expect=()
+    for ((p = OMBRIX_E2E_PORT; p < OMBRIX_E2E_PORT + READERS; p++)); do
         port_in_use "$p" && die "TCP port $p is in use; configure with -DOMBRIX_E2E_PORT=<another base port>"
+    done
+    for ((i = 0; i < READERS; i++)); do
+        expect+=(--expect "$(reader_name "$i")")
     done
     # pcscd creates /run/pcscd when it may; without root it needs the directory
     # to exist and be writable already.
@@ -128,18 +165,21 @@ cmd_setup() {
     fi
     [[ -w /run/pcscd ]] || die "/run/pcscd is not writable; pcscd cannot create its socket there"
     write_reader_conf
+    echo "$READERS" >"$STATE/readers"
     rm -f "$STATE"/sim-*
 
     # -f: stay in the foreground (we hold the pid), logs to the file;
-    # -d: debug log; -a: every APDU in the log. No --auto-exit.
-    setsid "$OMBRIX_PCSCD" -f -d -a -c "$STATE/reader.conf.d" \
+    # -d: debug log; -a: every APDU in the log (both left out with
+    # OMBRIX_E2E_PCSCD_QUIET=1, for measurements). No --auto-exit.
+    local debug=(-d -a)
+    [[ ${OMBRIX_E2E_PCSCD_QUIET:-0} == 1 ]] && debug=()
+    setsid "$OMBRIX_PCSCD" -f "${debug[@]}" -c "$STATE/reader.conf.d" \
         </dev/null >"$STATE/pcscd.log" 2>&1 &
     echo $! >"$STATE/pcscd.pid"
-    if ! probe readers --expect "$(reader_name 0)" --expect "$(reader_name 1)" \
-        >"$STATE/readers.txt"; then
+    if ! probe readers "${expect[@]}" >"$STATE/readers.txt"; then
         tail -n 20 "$STATE/pcscd.log" >&2
         cmd_cleanup
-        die "pcscd did not come up with the two virtual readers (log: $STATE/pcscd.log)"
+        die "pcscd did not come up with the $READERS virtual readers (log: $STATE/pcscd.log)"
     fi
     # In a subshell, so that a failure inside it still comes back here to clean up.
     (cmd_sim_start main 0 --model "${OMBRIX_E2E_MODEL:-R2}" --image demo) || {
@@ -150,9 +190,10 @@ cmd_setup() {
 }
 
 cmd_sim_start() {
-    local name=${1:?sim-start NAME INDEX [ombrix-sim options]} index=${2:?reader index 0 or 1}
+    local name=${1:?sim-start NAME INDEX [ombrix-sim options]} index=${2:?reader index}
     shift 2
-    [[ $index == 0 || $index == 1 ]] || die "reader index $index: only 0 and 1 exist"
+    [[ $index =~ ^[0-9]+$ ]] && ((index < READERS)) ||
+        die "reader index $index: only 0 to $((READERS - 1)) exist"
     [[ $name =~ ^[A-Za-z0-9_-]+$ ]] || die "bad sim name $name"
     live_pid "$STATE/sim-$name.pid" ombrix-sim >/dev/null && die "sim $name runs already"
     local port=$((OMBRIX_E2E_PORT + index)) reader pid
@@ -250,7 +291,8 @@ sim-stop) cmd_sim_stop "$@" ;;
 sim-remove) cmd_sim_signal USR1 empty "$@" ;;
 sim-insert) cmd_sim_signal USR2 present "$@" ;;
 reader) sim_reader "$@" ;;
+reader-name) reader_name "${1:?reader-name INDEX}" ;;
 state-dir) echo "$STATE" ;;
 status) cmd_status ;;
-*) die "usage: e2e-ctl setup|cleanup|sim-start NAME INDEX [ARGS]|sim-stop NAME|sim-remove NAME|sim-insert NAME|reader NAME|state-dir|status" ;;
+*) die "usage: e2e-ctl setup|cleanup|sim-start NAME INDEX [ARGS]|sim-stop NAME|sim-remove NAME|sim-insert NAME|reader NAME|reader-name INDEX|state-dir|status" ;;
 esac
