@@ -63,17 +63,21 @@ public:
     // One thread per watched reader calls back with the reader's name and an
     // event: 1 card present at the start, 2 inserted, 3 removed, 4 the reader
     // became unavailable. At most ten monitors run until the next stop.
-    // Watches the connected reader with the session's context (blocking).
+    // Each monitoring thread waits on a context of its own, so that a waiting
+    // monitor holds up no other PC/SC call of the process.
+    // Watches the connected reader (blocking); the monitor ends when the
+    // session releases its context (ExitRM, destruction).
     long StartCardMonitoring(void (*pfnInternal)(char*, int), void (*pfnExternal)(char*, int),
                              int checkDup);
-    // Watches a named reader with a context shared by these monitors,
-    // blocking or polling every 200 ms.
+    // Watches a named reader, blocking or polling every 200 ms; these monitors
+    // share a context of the library's, established by the first start and
+    // released by the stop.
     static long StartCardMonitoringEx(char* reader, void (*pfnExternal)(char*, int), int checkDup,
                                       int blocking);
     // Stops every monitor: once it returns no monitor starts another callback.
-    // Waits up to 5 s for the threads (a callback still running then is left
-    // to finish on its own thread); the session contexts that member-form
-    // monitors wait on have their waits cancelled. May be called from a callback.
+    // Waits up to 5 s for the threads, cancelling their waits (a callback
+    // still running then is left to finish on its own thread). May be called
+    // from a callback.
     static void StopCardMonitoring();
 
 protected:
