@@ -3,7 +3,8 @@
 #
 #   bench/run.sh [--smoke] [--build-dir DIR] [--no-build] [--wait-s S]
 #
-# Builds what it needs (in DIR, default build/; a new DIR is configured as a
+# Installs what is missing (scripts/setup.sh), builds what it needs (in DIR,
+# default build/bench-release; a new DIR is configured as a
 # Release build), starts a private pcscd with eight virtual readers and an
 # ombrix-sim card in each through the e2e harness (tests/e2e/e2e_ctl.sh, state
 # in DIR/bench/e2e-state), runs every benchmark, prints one table and writes
@@ -18,7 +19,7 @@ set -u -o pipefail
 
 SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SMOKE=0
-BUILD=$SRC/build
+BUILD=$SRC/build/bench-release
 DO_BUILD=1
 WAIT_S=""
 while (($#)); do
@@ -48,6 +49,9 @@ NOT_BUILT=()
 TARGETS=(ombrix ombrix_tool ombrix-sim ombrix-e2e-probe sm_wrap_bench exchange_bench file_ops_bench
     monitor_bench readers_bench memory_bench minimal_card sim_card_bench)
 if ((DO_BUILD)); then
+    # What a fresh machine lacks (pcscd, the virtual reader, the libraries).
+    "$SRC/scripts/setup.sh" >"$LOGS/setup-packages.log" 2>&1 ||
+        { tail -n 20 "$LOGS/setup-packages.log" >&2; die "installing what is missing failed"; }
     if [[ ! -f $BUILD/CMakeCache.txt ]]; then
         # -O2: GCC 12 at -O3 reports a false stringop-overread in tools/ombrix-sim.
         cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
