@@ -23,6 +23,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 using ombrix::session::hex32;
 
@@ -202,6 +203,13 @@ private:
     {
         const auto& api = ombrix::platform::pcsc();
         for (;;) {
+            // The session's context went while no wait was in progress (in a
+            // callback, or before the first wait): no wait on it starts.
+            if (session_gone()) {
+                survives(SCARD_E_INVALID_HANDLE);
+                end_everyone();
+                return;
+            }
             SCARD_READERSTATEA state = fresh_state();
             trace(1,
                   "\t*****BEFORE SCARDGETSTATUSCHANGE - Reader %s - rdrstReader.dwCurrentState "
@@ -249,19 +257,10 @@ private:
             }
             believed_ = next_wait_state(state.dwEventState);
 
-            bool gone = false;
-            {
-                MonitorTable& t = table();
-                std::lock_guard lock(t.mutex);
-                if (t.g_bMonitoring == 0 || !current_locked())
-                    return;
-                gone = c_->control->session_gone;
-            }
-            if (gone) { // released while no wait was in progress
-                survives(SCARD_E_INVALID_HANDLE);
-                end_everyone();
+            MonitorTable& t = table();
+            std::lock_guard lock(t.mutex);
+            if (t.g_bMonitoring == 0 || !current_locked())
                 return;
-            }
         }
     }
 
@@ -521,14 +520,43 @@ void end_monitors_of(SCARDCONTEXT session)
 {
     if (session == 0)
         return;
+    const auto& api = ombrix::platform::pcsc();
+    const std::uint32_t self = ombrix::platform::thread_id();
+    struct Ending {
+        std::shared_ptr<MonitorControl> control;
+        SCARDCONTEXT context;
+    };
+    std::vector<Ending> ending;
     MonitorTable& t = table();
-    std::lock_guard lock(t.mutex);
+    std::unique_lock lock(t.mutex);
     for (int i = 0; i < t.g_nMonitorThreads; ++i) {
         MONITOR_THREAD* m = t.g_MonitorThreads[i];
         if (m == nullptr || m->session != session || m->control->ended)
             continue;
         m->control->session_gone = true;
-        ombrix::platform::pcsc().Cancel(m->context);
+        api.Cancel(m->context);
+        if (m->id != self) // a callback releasing its own session
+            ending.push_back({m->control, m->context});
+    }
+    // A cancel ends only a wait in progress: a thread about to wait when it
+    // came would wait on. Cancelled again until each has ended, as a stop
+    // does, and for no longer than a stop waits.
+    const auto all_ended = [&] {
+        for (const auto& e : ending)
+            if (!e.control->ended)
+                return false;
+        return true;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    while (!all_ended()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            break;
+        if (t.thread_ended.wait_until(lock, std::min(deadline, now + kCancelAgain), all_ended))
+            break;
+        for (const auto& e : ending)
+            if (!e.control->ended)
+                api.Cancel(e.context);
     }
 }
 

@@ -164,6 +164,30 @@ TEST_F(MonitorTest, MonitorEndsWhenItsSessionGoesAway)
     EXPECT_NE(capture.text().find("-- ERROR_INVALID_HANDLE\n"), std::string::npos);
 }
 
+// A callback that releases its own session: no wait on the released context
+// starts after it, the monitor ends.
+ProbeSession* g_releasing = nullptr;
+void release_own_session(char* reader, int event)
+{
+    g_recorder.add(reader, event, 'i');
+    if (g_releasing != nullptr)
+        g_releasing->ExitRM();
+}
+
+TEST_F(MonitorTest, ACallbackThatReleasesItsSessionEndsItsMonitor)
+{
+    scripted_reader("R");
+    auto session = connected("R");
+    g_releasing = session.get();
+    TraceCapture capture;
+    ASSERT_EQ(session->StartCardMonitoring(release_own_session, nullptr, 0), 0);
+    EXPECT_TRUE(all_ended());
+    CCardSession::StopCardMonitoring();
+    g_releasing = nullptr;
+    EXPECT_EQ(g_recorder.seen(), (std::vector<Notification>{{"R", 1, 'i'}}));
+    EXPECT_NE(capture.text().find("-- ERROR_INVALID_HANDLE\n"), std::string::npos);
+}
+
 // A callback that starts another monitor, and one that stops them all.
 std::atomic<long> g_inner_start{-100};
 void start_b_on_a(char* reader, int event)
