@@ -217,6 +217,20 @@ else
     echo '{"bench": "file.personalize_example_profile", "unit": "", "ours": null, "target": "", "met": null, "reps": 0, "note": "not available yet (no ombrix personalize or no examples/profiles/r2-demo.json)"}' >>"$ROWS"
 fi
 
+# ombrix personalize --all-readers on eight blank cards against eight runs
+# one after the other: every reader is emptied first, its card put back after.
+if [[ -f $PROFILE && -x $OMBRIX_TOOL ]]; then
+    for i in 0 1 2 3 4 5 7; do "${CTL[@]}" sim-stop "c$i" >>"$LOGS/harness.log" 2>&1; done
+    run_bench personalize_all python3 "$SRC/bench/personalize_all_bench.py" --ombrix "$OMBRIX_TOOL" \
+        --profile "$PROFILE" --ctl "$SRC/tests/e2e/e2e_ctl.sh" --readers 8 --reps $((SMOKE ? 1 : 3)) --work "$OUT"
+    for i in 0 1 2 3 4 5 7; do
+        model=R2
+        ((i == 7)) && model=R1
+        "${CTL[@]}" sim-start "c$i" "$i" --model "$model" --image "$IMAGES/live-$i.json" >>"$LOGS/harness.log" 2>&1 ||
+            die "sim c$i did not come back"
+    done
+fi
+
 "${CTL[@]}" sim-start c6 6 --model R2 --image "$IMAGES/live-6.json" >>"$LOGS/harness.log" 2>&1 ||
     die "sim c6 did not come back"
 
