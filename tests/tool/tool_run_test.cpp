@@ -268,7 +268,8 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Refusals, ::testing::Values(
             "no reader available (SCARD_E_NO_READERS_AVAILABLE)", 0},
     // the command line
     Refusal{Card::none, {}, kExitUsage, "reading the command line: A subcommand is required", 0},
-    Refusal{Card::none, {"frobnicate"}, kExitUsage, "hint: ombrix --help lists the subcommands", 0},
+    Refusal{Card::none, {"frobnicate"}, kExitUsage, "reading the command line: there is no subcommand \"frobnicate\"", 0},
+    Refusal{Card::none, {"--trace", "frobnicate", "-r", "0"}, kExitUsage, "there is no subcommand \"frobnicate\"", 0},
     Refusal{Card::none, {"--hex", "octal", "readers"}, kExitUsage, "--hex: octal not in {spaced,packed,colon}", 0},
     Refusal{Card::demo_r2, {"apdu"}, kExitUsage, "no APDU to send", 0},
     Refusal{Card::demo_r2, {"apdu", "--script", "/nonexistent/x.apdu"}, kExitUsage,

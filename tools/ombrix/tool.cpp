@@ -182,7 +182,16 @@ int run_tool(int argc, const char* const* argv, ToolIo& io)
         io.out << tool_manual(app, generate);
         return kExitOk;
     } catch (const CLI::ParseError& e) {
-        io.err << format_error(ToolError("reading the command line", e.what(), kExitUsage, {},
+        std::string what = e.what();
+        // A word where the subcommand goes that names none: say so, rather
+        // than that a subcommand is missing.
+        if (app.get_subcommands().empty())
+            for (const std::string& word : app.remaining())
+                if (!word.empty() && word.front() != '-') {
+                    what = "there is no subcommand \"" + word + "\"";
+                    break;
+                }
+        io.err << format_error(ToolError("reading the command line", what, kExitUsage, {},
                                          "ombrix --help lists the subcommands and their options"));
         return kExitUsage;
     }
