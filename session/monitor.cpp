@@ -290,47 +290,39 @@ private:
     // Whether the thread goes on after a failed wait; traced either way.
     static bool survives(LONG result)
     {
+        struct Outcome {
+            std::uint32_t code;
+            const char* line; // null: not traced
+            bool goes_on;
+        };
+        static constexpr Outcome kOutcomes[] = {
+            {static_cast<std::uint32_t>(SCARD_E_TIMEOUT), nullptr, true},
+            {static_cast<std::uint32_t>(SCARD_W_UNRESPONSIVE_CARD), "-- SCARD_W_UNRESPONSIVE_CARD\n", true},
+            {static_cast<std::uint32_t>(SCARD_W_RESET_CARD), "-- SCARD_W_RESET_CARD\n", true},
+            {static_cast<std::uint32_t>(SCARD_W_REMOVED_CARD), "-- SCARD_W_REMOVED_CARD\n", true},
+            {static_cast<std::uint32_t>(SCARD_E_CANCELLED), "-- SCARD_E_CANCELLED\n", false},
+            // pcsc-lite answers SCARD_E_INVALID_HANDLE where Windows answers 6,
+            // once the context is gone.
+            {static_cast<std::uint32_t>(kWindowsInvalidHandle), "-- ERROR_INVALID_HANDLE\n", false},
+            {static_cast<std::uint32_t>(SCARD_E_INVALID_HANDLE), "-- ERROR_INVALID_HANDLE\n", false},
+            {static_cast<std::uint32_t>(SCARD_E_UNKNOWN_READER), "-- SCARD_E_UNKNOWN_READER\n", false},
+            {static_cast<std::uint32_t>(SCARD_E_SYSTEM_CANCELLED), "-- SCARD_E_SYSTEM_CANCELLED\n", false},
+            {static_cast<std::uint32_t>(SCARD_E_NO_SERVICE), "-- SCARD_E_NO_SERVICE\n", false},
+            {static_cast<std::uint32_t>(SCARD_E_SERVICE_STOPPED), "-- SCARD_E_SERVICE_STOPPED\n", false},
+        };
         const auto code = static_cast<std::uint32_t>(result);
-        switch (code) {
-        case static_cast<std::uint32_t>(SCARD_E_TIMEOUT):
-            return true;
-        case static_cast<std::uint32_t>(SCARD_W_UNRESPONSIVE_CARD):
-            trace(1, "-- SCARD_W_UNRESPONSIVE_CARD\n");
-            return true;
-        case static_cast<std::uint32_t>(SCARD_W_RESET_CARD):
-            trace(1, "-- SCARD_W_RESET_CARD\n");
-            return true;
-        case static_cast<std::uint32_t>(SCARD_W_REMOVED_CARD):
-            trace(1, "-- SCARD_W_REMOVED_CARD\n");
-            return true;
-        case static_cast<std::uint32_t>(SCARD_E_CANCELLED):
-            trace(1, "-- SCARD_E_CANCELLED\n");
-            return false;
-        // pcsc-lite answers SCARD_E_INVALID_HANDLE where Windows answers 6,
-        // once the context is gone.
-        case static_cast<std::uint32_t>(kWindowsInvalidHandle):
-        case static_cast<std::uint32_t>(SCARD_E_INVALID_HANDLE):
-            trace(1, "-- ERROR_INVALID_HANDLE\n");
-            return false;
-        case static_cast<std::uint32_t>(SCARD_E_UNKNOWN_READER):
-            trace(1, "-- SCARD_E_UNKNOWN_READER\n");
-            return false;
-        case static_cast<std::uint32_t>(SCARD_E_SYSTEM_CANCELLED):
-            trace(1, "-- SCARD_E_SYSTEM_CANCELLED\n");
-            return false;
-        case static_cast<std::uint32_t>(SCARD_E_NO_SERVICE):
-            trace(1, "-- SCARD_E_NO_SERVICE\n");
-            return false;
-        case static_cast<std::uint32_t>(SCARD_E_SERVICE_STOPPED):
-            trace(1, "-- SCARD_E_SERVICE_STOPPED\n");
-            return false;
-        default:
-            if (code < 256)
-                trace(1, "-- Error occured %08x\n", code);
-            else
-                trace(1, "-- Error ... occured %08x\n", code);
-            return false;
+        for (const Outcome& o : kOutcomes) {
+            if (o.code != code)
+                continue;
+            if (o.line != nullptr)
+                trace(1, "%s", o.line);
+            return o.goes_on;
         }
+        if (code < 256)
+            trace(1, "-- Error occured %08x\n", code);
+        else
+            trace(1, "-- Error ... occured %08x\n", code);
+        return false;
     }
 
     // A thread that ends on an error ends the others of its generation at
