@@ -138,6 +138,9 @@ std::string version_text()
 int run_tool(int argc, const char* const* argv, ToolIo& io)
 {
     CLI::App app{"Drives Ombrix smart cards over PC/SC.", "ombrix"};
+    // One syntax on every system: CLI11 would take "/x" for an option on
+    // Windows, and a path that starts with a slash with it.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", version_text());
     app.require_subcommand(1);
     app.fallthrough();
