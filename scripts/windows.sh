@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The Windows build in one command: installs the mingw-w64 toolchain and Wine
 # when missing, builds what the build machine does not package for Windows
-# (OpenSSL's libcrypto, once, into build/windows-deps), cross-builds into
+# (OpenSSL's libcrypto, once, into a cache outside the clone), cross-builds into
 # build/windows with warnings as errors and runs the tests under Wine.
 # Idempotent; exits non-zero on any failure. See docs/windows.md.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-deps=$root/build/windows-deps
+# The libraries built for Windows outlive the clone and its build trees:
+# OMBRIX_WINDOWS_DEPS, else the user's cache.
+deps=${OMBRIX_WINDOWS_DEPS:-${XDG_CACHE_HOME:-$HOME/.cache}/ombrix/windows-deps}
+export OMBRIX_WINDOWS_DEPS=$deps
 build=$root/build/windows
 jobs=${OMBRIX_JOBS:-2}
 mingw=x86_64-w64-mingw32
