@@ -131,7 +131,12 @@ std::string version_text()
 {
     return std::string("ombrix ") + OMBRIX_VERSION_STRING + "\n" +
            "  libombrix " + OMBRIX_VERSION_STRING + "\n" +
+#if defined(_WIN32)
+           // The system's own PC/SC: no pcsc-lite, and no version to build against.
+           "  winscard.dll (the system's PC/SC)\n" +
+#else
            "  pcsc-lite " + OMBRIX_PCSCLITE_VERSION + " (built against)\n" +
+#endif
            "  " + OpenSSL_version(OPENSSL_VERSION) + " (running)";
 }
 
