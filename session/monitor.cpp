@@ -522,13 +522,45 @@ void end_monitors_of(SCARDCONTEXT session)
     if (session == 0)
         return;
     MonitorTable& t = table();
-    std::lock_guard lock(t.mutex);
-    for (int i = 0; i < t.g_nMonitorThreads; ++i) {
-        MONITOR_THREAD* m = t.g_MonitorThreads[i];
-        if (m == nullptr || m->session != session || m->control->ended)
-            continue;
-        m->control->session_gone = true;
-        ombrix::platform::pcsc().Cancel(m->context);
+    const auto& api = ombrix::platform::pcsc();
+    const std::uint32_t self = ombrix::platform::thread_id();
+    std::unique_lock lock(t.mutex);
+    // The session's monitors still running, but for the calling thread (a
+    // callback that releases its own session): cancelled, once or again.
+    const auto cancel_running = [&](bool first) {
+        bool any = false;
+        for (int i = 0; i < t.g_nMonitorThreads; ++i) {
+            MONITOR_THREAD* m = t.g_MonitorThreads[i];
+            if (m == nullptr || m->session != session || m->control->ended)
+                continue;
+            if (first)
+                m->control->session_gone = true;
+            if (m->id == self)
+                continue;
+            any = true;
+            if (first)
+                api.Cancel(m->context);
+        }
+        return any;
+    };
+    if (!cancel_running(true))
+        return;
+    // A cancel ends only the waits in progress: a monitor between two waits
+    // when it came (its thread waits on a context of its own, which the
+    // session's release leaves alone) would wait on until the next card
+    // event. Its waits are cancelled again until it has ended, as a stop does.
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline ||
+            t.thread_ended.wait_until(lock, std::min(deadline, now + kCancelAgain),
+                                      [&] { return !cancel_running(false); }))
+            return;
+        for (int i = 0; i < t.g_nMonitorThreads; ++i) {
+            MONITOR_THREAD* m = t.g_MonitorThreads[i];
+            if (m != nullptr && m->session == session && !m->control->ended && m->id != self)
+                api.Cancel(m->context);
+        }
     }
 }
 
