@@ -20,8 +20,12 @@ endif()
 file(GLOB OMBRIX_PLATFORM_SOURCES CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/platform/*.cpp
     ${PROJECT_SOURCE_DIR}/platform/${_ombrix_os}/*.cpp)
-# The platform's own PC/SC table goes into the shipped library only.
+# The platform's own PC/SC table goes into the shipped library only, and so
+# does a Windows DLL's entry point.
 set(OMBRIX_SYSTEM_PCSC_SOURCE ${PROJECT_SOURCE_DIR}/platform/${_ombrix_os}/pcsc_system.cpp)
+if(WIN32)
+    list(APPEND OMBRIX_SYSTEM_PCSC_SOURCE ${PROJECT_SOURCE_DIR}/platform/windows/dll_main.cpp)
+endif()
 list(REMOVE_ITEM OMBRIX_PLATFORM_SOURCES ${OMBRIX_SYSTEM_PCSC_SOURCE})
 
 # The issuer constants (master key, transport key, FORMAT body, package

@@ -2,18 +2,11 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 namespace ombrix::platform {
 
 namespace {
-
-#if defined(OMBRIX_CARD_DB_PATH)
-constexpr const char* kDefaultPath = OMBRIX_CARD_DB_PATH;
-#else
-constexpr const char* kDefaultPath = "/etc/ombrix/smartcards.conf";
-#endif
 
 std::string_view trim(std::string_view text)
 {
@@ -108,12 +101,6 @@ bool CardType::matches(std::span<const std::uint8_t> card_atr) const
     return true;
 }
 
-std::string card_database_path()
-{
-    const char* path = std::getenv("OMBRIX_CARD_DB");
-    return path != nullptr && *path != '\0' ? std::string(path) : std::string(kDefaultPath);
-}
-
 std::vector<CardType> parse_card_database(std::string_view text)
 {
     std::vector<Section> sections;
@@ -165,7 +152,7 @@ std::vector<CardType> parse_card_database(std::string_view text)
     return types;
 }
 
-std::optional<std::vector<CardType>> read_card_database(const std::string& path)
+std::optional<std::vector<CardType>> read_card_database_file(const std::string& path)
 {
     const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file)

@@ -1,7 +1,8 @@
 // The card-type database: which card types exist, their ATR under a mask and
-// the crypto provider each is registered for. A text file on this platform
-// (format in data/smartcards.conf), read from OMBRIX_CARD_DB, else from the
-// system's configuration directory.
+// the crypto provider each is registered for. A text file (format in
+// data/smartcards.conf) named by OMBRIX_CARD_DB; else the system's own: the
+// file in the system's configuration directory on POSIX, the smart-card
+// database of the registry on Windows.
 #pragma once
 
 #include <cstdint>
@@ -29,12 +30,16 @@ struct CardType {
 };
 
 // Where the database is read from: OMBRIX_CARD_DB when set and not empty, else
-// the built-in path.
+// the system's database (a file path, or on Windows the registry key as
+// "HKEY_LOCAL_MACHINE\\<key>").
 std::string card_database_path();
 
-// The card types of the database at `path`, in file order; nothing when the
-// file cannot be read.
+// The card types of the database at `path` (what card_database_path() gives),
+// in the database's order; nothing when it cannot be read.
 std::optional<std::vector<CardType>> read_card_database(const std::string& path);
+
+// The card types of the text file at `path`; nothing when it cannot be read.
+std::optional<std::vector<CardType>> read_card_database_file(const std::string& path);
 
 // The same from text (what the file holds).
 std::vector<CardType> parse_card_database(std::string_view text);

@@ -1,4 +1,4 @@
-// The card-selection dialog of this platform and its presenters.
+// The library's own card-selection dialog and its presenters.
 #include "platform/select_card.h"
 
 #include "ombrix/selection.h"
@@ -168,7 +168,7 @@ bool fits(const std::string& text, LPSTR buffer, DWORD capacity)
 
 } // namespace
 
-LONG select_card(OPENCARDNAMEA& record)
+LONG library_select_card(OPENCARDNAMEA& record)
 {
     if (record.dwStructSize != sizeof(OPENCARDNAMEA))
         return SCARD_E_INVALID_PARAMETER;

@@ -1,8 +1,9 @@
 // The platform's card-selection dialog, driven by the classic selection
-// record. On this platform it is the library's own: the readers whose card
-// matches a card type of the record's card-name list (ATR under mask, from
-// the card database), chosen without asking when the flags allow, else
-// through the installed presenter (ombrix/selection.h).
+// record. On Windows it is the system's (the selection-dialog library), when
+// the library runs over the system's PC/SC; otherwise it is the library's own:
+// the readers whose card matches a card type of the record's card-name list
+// (ATR under mask, from the card database), chosen without asking when the
+// flags allow, else through the installed presenter (ombrix/selection.h).
 #pragma once
 
 #include "platform/pcsc.h"
@@ -54,6 +55,9 @@ static_assert(sizeof(void*) != 4 || sizeof(DWORD) != 4 || sizeof(OPENCARDNAMEA) 
 // SCARD_W_CANCELLED_BY_USER when the user (or, without a user, the flags)
 // gave no single choice, or the PC/SC error that prevented it.
 LONG select_card(OPENCARDNAMEA& record);
+
+// The library's own dialog, with the same results.
+LONG library_select_card(OPENCARDNAMEA& record);
 
 // The platform's version as GetVersion gives it: major version in the low
 // byte, minor in the next.

@@ -4,6 +4,7 @@
 #include "ombrix/status.h"
 #include "platform/pcsc.h"
 #include "platform/platform.h"
+#include "platform/shared_data.h"
 #include "session/monitor_internal.h"
 #include "session/session_internal.h"
 #include "shell/secure_zero.h"
@@ -15,7 +16,9 @@
 
 using ombrix::session::hex32;
 
-int g_lConnectCount = 0;
+// One counter for every process that has the library loaded, where the
+// platform can share it.
+OMBRIX_SHARED_DATA int g_lConnectCount = 0;
 
 namespace {
 constexpr int kContextAttempts = 200;

@@ -54,21 +54,24 @@ long COmbrixR2::DeriveSMKey()
     std::memcpy(s.id.data(), id.data(), kKeySize);
     ombrix::issuer::master_key(s.master);
 
-    std::unique_ptr<C3Des_Mac> engine(new (std::nothrow) C3Des_Mac());
-    if (!engine)
-        return ombrix::OMBRIX_E_NO_MEMORY;
-    engine->Set_Mechanism(C3Des_Mac::MECH_ECB);
-    engine->initializeKeys(s.master.data(), s.master.data() + 8, s.master.data() + 16);
-    unsigned char zeroIv[8] = {};
-    engine->setIV(zeroIv);
-    for (std::size_t half = 0; half < kKeySize; half += 8) {
-        engine->setIn(s.id.data() + half, 8);
-        engine->setOut(s.key.data() + half);
-        // The engine's own codes would read as status codes of another kind.
-        if (engine->cifra(s.key.data() + half) != 0)
-            return ombrix::OMBRIX_E_SM_CRYPTO;
-    }
-    engine.reset(); // its destructor wipes the master key it held
+    {
+        // On the stack, not on the heap: the engine's class lives in the
+        // QVCrypto module, whose deleting destructor would free a block this
+        // module allocated, with that module's allocator (on Windows each
+        // module has its own operator delete).
+        C3Des_Mac engine;
+        engine.Set_Mechanism(C3Des_Mac::MECH_ECB);
+        engine.initializeKeys(s.master.data(), s.master.data() + 8, s.master.data() + 16);
+        unsigned char zeroIv[8] = {};
+        engine.setIV(zeroIv);
+        for (std::size_t half = 0; half < kKeySize; half += 8) {
+            engine.setIn(s.id.data() + half, 8);
+            engine.setOut(s.key.data() + half);
+            // The engine's own codes would read as status codes of another kind.
+            if (engine.cifra(s.key.data() + half) != 0)
+                return ombrix::OMBRIX_E_SM_CRYPTO;
+        }
+    } // the engine's destructor wipes the master key it held
 
     auto* key = new (std::nothrow) unsigned char[kKeySize];
     if (key == nullptr)

@@ -11,4 +11,7 @@ DWORD platform_version() { return 0x0106; }
 
 bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
 
+// The system has no dialog of its own: the library's serves.
+LONG select_card(OPENCARDNAMEA& record) { return library_select_card(record); }
+
 } // namespace ombrix::platform

@@ -3,12 +3,35 @@
 #include "tests/monitor/monitor_util.h"
 
 #include <atomic>
-#include <latch>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
 namespace ombrix::test {
 namespace {
+
+// Where two threads meet before they race. Not std::latch: GCC 12's
+// libstdc++ builds its waits, where the system has no futex (mingw-w64),
+// on a scheme that can miss the last arrival's wake-up, and the waiting
+// thread then sleeps for ever.
+class Meeting {
+public:
+    explicit Meeting(int parties) : left_(parties) {}
+    void arrive_and_wait()
+    {
+        std::unique_lock lock(mutex_);
+        if (--left_ == 0)
+            all_here_.notify_all();
+        else
+            all_here_.wait(lock, [&] { return left_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable all_here_;
+    int left_;
+};
 
 TEST_F(MonitorTest, StopWithoutMonitorOnlyTracesItsErrors)
 {
@@ -121,7 +144,7 @@ TEST_F(MonitorTest, StopRacingStartFromAnotherThreadWins)
     g_late = 0;
     for (int i = 0; i < 100; ++i) {
         g_stop_returned = false;
-        std::latch go(2);
+        Meeting go(2);
         std::thread starter([&] {
             go.arrive_and_wait();
             CCardSession::StartCardMonitoringEx(name, watchful_notify, 0, i % 2);

@@ -150,11 +150,11 @@ TEST_F(BirTest, ARecordIsExactly720Bytes)
     EXPECT_EQ(bir.from_bytes(bytes.data(), 719), static_cast<int>(SCARD_E_INVALID_VALUE));
     EXPECT_EQ(bir.from_bytes(bytes.data(), 721), static_cast<int>(SCARD_E_INVALID_VALUE));
     EXPECT_FALSE(bir.has_record());
-    EXPECT_EQ(bir.from_file(file(720).c_str()), 0);
+    EXPECT_EQ(bir.from_file(file(720).string().c_str()), 0);
     EXPECT_TRUE(bir.has_record());
     PbHandleBir other;
-    EXPECT_EQ(other.from_file(file(719).c_str()), static_cast<int>(SCARD_E_INVALID_VALUE));
-    EXPECT_EQ(other.from_file(file(721).c_str()), static_cast<int>(SCARD_E_INVALID_VALUE));
+    EXPECT_EQ(other.from_file(file(719).string().c_str()), static_cast<int>(SCARD_E_INVALID_VALUE));
+    EXPECT_EQ(other.from_file(file(721).string().c_str()), static_cast<int>(SCARD_E_INVALID_VALUE));
     EXPECT_EQ(other.from_file("/nonexistent/bir"), static_cast<int>(SCARD_E_FILE_NOT_FOUND));
     EXPECT_FALSE(other.has_record());
 }

@@ -203,7 +203,12 @@ TEST_F(ToolRun, Version)
     const Result version = ombrix({"--version"});
     EXPECT_EQ(version.exit, kExitOk);
     EXPECT_HAS(version.out, "libombrix " OMBRIX_VERSION_STRING);
+#if defined(_WIN32)
+    EXPECT_HAS(version.out, "winscard.dll");
+    EXPECT_LACKS(version.out, "pcsc-lite");
+#else
     EXPECT_HAS(version.out, "pcsc-lite");
+#endif
     EXPECT_HAS(version.out, "OpenSSL");
     const Result help = ombrix({"--help"});
     EXPECT_EQ(help.exit, kExitOk);

@@ -131,13 +131,21 @@ std::string version_text()
 {
     return std::string("ombrix ") + OMBRIX_VERSION_STRING + "\n" +
            "  libombrix " + OMBRIX_VERSION_STRING + "\n" +
+#if defined(_WIN32)
+           // The system's own PC/SC: no pcsc-lite, and no version to build against.
+           "  winscard.dll (the system's PC/SC)\n" +
+#else
            "  pcsc-lite " + OMBRIX_PCSCLITE_VERSION + " (built against)\n" +
+#endif
            "  " + OpenSSL_version(OPENSSL_VERSION) + " (running)";
 }
 
 int run_tool(int argc, const char* const* argv, ToolIo& io)
 {
     CLI::App app{"Drives Ombrix smart cards over PC/SC.", "ombrix"};
+    // One syntax on every system: CLI11 would take "/x" for an option on
+    // Windows, and a path that starts with a slash with it.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", version_text());
     app.require_subcommand(1);
     app.fallthrough();
