@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds with warnings as errors and runs
 # ctest, then again in the ASan+UBSan build (unit tests) and the TSan build
-# (the threaded tests).
+# (the threaded tests), then the Windows build under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OMBRIX_BUILD_DIR:-$root/build}
@@ -40,11 +40,18 @@ if [[ -n "${OMBRIX_FUZZ_SECONDS:-}" ]]; then
     BUILD_DIR="$build/fuzz" JOBS="$jobs" sh "$root/fuzz/run.sh" "$OMBRIX_FUZZ_SECONDS"
 fi
 
-# The Windows side (cross-build, tests under Wine): bash scripts/windows.sh,
-# or OMBRIX_WINDOWS=1 here.
-if [[ "${OMBRIX_WINDOWS:-0}" == 1 ]]; then
+# The Windows side: cross-built with mingw-w64, the in-process tests under
+# Wine (OMBRIX_WINDOWS=0 leaves it out). A machine that cannot get the
+# toolchain or OpenSSL's sources says so and goes on.
+if [[ "${OMBRIX_WINDOWS:-1}" == 1 ]]; then
     step "Windows: cross-build with mingw-w64, in-process tests under Wine"
-    OMBRIX_BUILD_DIR="$build" bash "$root/scripts/windows.sh"
+    rc=0
+    OMBRIX_BUILD_DIR="$build" bash "$root/scripts/windows.sh" || rc=$?
+    if [[ $rc == 77 ]]; then
+        echo "Windows side not built: this machine cannot get its toolchain or OpenSSL's sources"
+    elif [[ $rc != 0 ]]; then
+        exit "$rc"
+    fi
 fi
 
 step "all tests passed"
