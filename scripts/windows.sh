@@ -30,7 +30,9 @@ build_openssl() {
     # Source lines mirroring the machine's own binary archives (one-line and
     # deb822 formats), so that no archive is named here.
     {
-        grep -hE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+        # A machine may have no one-line list at all (deb822 only): grep then
+        # fails, which must not end the script.
+        { grep -hE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
             sed 's/^deb /deb-src /'
         for f in /etc/apt/sources.list.d/*.sources; do
             [[ -f $f ]] || continue
@@ -43,12 +45,16 @@ build_openssl() {
     local apt=(-o Dir::Etc::SourceList="$src/sources.list" -o Dir::Etc::SourceParts=-
                -o Dir::State::Lists="$src/lists" -o Dir::Cache="$src/cache" -o APT::Sandbox::User=root)
     (cd "$src" && apt-get "${apt[@]}" -qq update &&
-        { apt-get "${apt[@]}" source --download-only openssl || true; })
+        apt-get "${apt[@]}" source --download-only openssl) >"$src/fetch.log" 2>&1 || true
     local tarball
     tarball=$(ls "$src"/openssl_3.*.orig.tar.gz 2>/dev/null | sort -V | tail -n 1)
     # No sources to be had (no deb-src reachable from here): the machine
     # cannot build the Windows side, which is not a fault of the tree.
-    [[ -n "$tarball" ]] || { echo "windows: could not fetch the OpenSSL sources" >&2; exit 77; }
+    [[ -n "$tarball" ]] || {
+        echo "windows: could not fetch the OpenSSL sources (log: $src/fetch.log)" >&2
+        tail -n 5 "$src/fetch.log" >&2
+        exit 77
+    }
     rm -rf "$src/tree" && mkdir -p "$src/tree"
     tar -xzf "$tarball" -C "$src/tree" --strip-components=1
     (cd "$src/tree" &&
