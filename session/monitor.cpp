@@ -23,7 +23,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 using ombrix::session::hex32;
 
@@ -458,6 +457,48 @@ struct Stopped {
     int count = 0;
 };
 
+// Threads whose waits were cancelled, and the contexts they wait on.
+// Each holds its control alive: a stop may release a record while a
+// session's release still waits.
+struct Waiting {
+    std::shared_ptr<MonitorControl> control;
+    SCARDCONTEXT context = 0;
+};
+struct WaitingList {
+    Waiting entries[2 * kMaxMonitors];
+    int count = 0;
+    void add(const std::shared_ptr<MonitorControl>& control, SCARDCONTEXT context)
+    {
+        entries[count++] = {control, context};
+    }
+};
+
+// With the table locked: a cancel ends only a wait in progress, and a thread
+// about to wait when it came would wait on, so the waits are cancelled again
+// every kCancelAgain until every thread listed has ended, for at most
+// kStopWait. No allocation: a stop and a session's release must not fail.
+void cancel_until_ended(MonitorTable& t, std::unique_lock<std::mutex>& lock, const WaitingList& waiting)
+{
+    const auto& api = ombrix::platform::pcsc();
+    const auto all_ended = [&] {
+        for (int i = 0; i < waiting.count; ++i)
+            if (!waiting.entries[i].control->ended)
+                return false;
+        return true;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    while (!all_ended()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            break;
+        if (t.thread_ended.wait_until(lock, std::min(deadline, now + kCancelAgain), all_ended))
+            break;
+        for (int i = 0; i < waiting.count; ++i)
+            if (!waiting.entries[i].control->ended)
+                api.Cancel(waiting.entries[i].context);
+    }
+}
+
 // Waits for the stopped threads to end, cancelling the waits of those still
 // running now and then. A thread still running after kStopWait (one stuck in
 // a callback) is let go; the calling thread, when a callback stops the
@@ -465,29 +506,16 @@ struct Stopped {
 // callback and owns what it still uses.
 void wait_for_threads(MonitorTable& t, Stopped& stopped)
 {
-    const auto& api = ombrix::platform::pcsc();
     const std::uint32_t self = ombrix::platform::thread_id();
     const auto is_self = [&](int i) { return stopped.monitors[i]->id == self; };
-    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
     bool ended[2 * kMaxMonitors] = {};
     {
         std::unique_lock lock(t.mutex);
-        const auto all_ended = [&] {
-            for (int i = 0; i < stopped.count; ++i)
-                if (!is_self(i) && !stopped.monitors[i]->control->ended)
-                    return false;
-            return true;
-        };
-        while (!all_ended()) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= deadline)
-                break;
-            if (t.thread_ended.wait_until(lock, std::min(deadline, now + kCancelAgain), all_ended))
-                break;
-            for (int i = 0; i < stopped.count; ++i)
-                if (!is_self(i) && !stopped.monitors[i]->control->ended)
-                    api.Cancel(stopped.monitors[i]->context);
-        }
+        WaitingList waiting;
+        for (int i = 0; i < stopped.count; ++i)
+            if (!is_self(i))
+                waiting.add(stopped.monitors[i]->control, stopped.monitors[i]->context);
+        cancel_until_ended(t, lock, waiting);
         for (int i = 0; i < stopped.count; ++i) {
             ended[i] = !is_self(i) && stopped.monitors[i]->control->ended;
             if (is_self(i) && t.orphan_count < kMaxMonitors)
@@ -514,13 +542,9 @@ void end_monitors_of(SCARDCONTEXT session)
         return;
     const auto& api = ombrix::platform::pcsc();
     const std::uint32_t self = ombrix::platform::thread_id();
-    struct Ending {
-        std::shared_ptr<MonitorControl> control;
-        SCARDCONTEXT context;
-    };
-    std::vector<Ending> ending;
     MonitorTable& t = table();
     std::unique_lock lock(t.mutex);
+    WaitingList waiting;
     for (int i = 0; i < t.g_nMonitorThreads; ++i) {
         MONITOR_THREAD* m = t.g_MonitorThreads[i];
         if (m == nullptr || m->session != session || m->control->ended)
@@ -528,28 +552,9 @@ void end_monitors_of(SCARDCONTEXT session)
         m->control->session_gone = true;
         api.Cancel(m->context);
         if (m->id != self) // a callback releasing its own session
-            ending.push_back({m->control, m->context});
+            waiting.add(m->control, m->context);
     }
-    // A cancel ends only a wait in progress: a thread about to wait when it
-    // came would wait on. Cancelled again until each has ended, as a stop
-    // does, and for no longer than a stop waits.
-    const auto all_ended = [&] {
-        for (const auto& e : ending)
-            if (!e.control->ended)
-                return false;
-        return true;
-    };
-    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
-    while (!all_ended()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            break;
-        if (t.thread_ended.wait_until(lock, std::min(deadline, now + kCancelAgain), all_ended))
-            break;
-        for (const auto& e : ending)
-            if (!e.control->ended)
-                api.Cancel(e.context);
-    }
+    cancel_until_ended(t, lock, waiting);
 }
 
 bool wait_until_monitors_running_at_most(int running, std::chrono::milliseconds timeout)
